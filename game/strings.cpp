@@ -1,0 +1,11 @@
+#include "game/strings.h"
+
+#include "support/static_order.h"
+
+#ifndef QUORLA_REVISION
+#define QUORLA_REVISION "0000000000000000000000000000000000000000"
+#endif
+
+KESP_STATIC_ORDER(3) const std::filesystem::path basedir("quorla");
+const char* const str_version = "1.0.0";
+const char* const str_revision = QUORLA_REVISION;

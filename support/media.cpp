@@ -1,0 +1,218 @@
+#include "support/media.h"
+
+#include <GL/glew.h>
+#include <SDL.h>
+#include <SDL_mixer.h>
+
+#include <istream>
+
+namespace kesp {
+
+Conf conf = {-1, -1, true, true, 60};
+SDL_Window* window = nullptr;
+void* gl_context = nullptr;
+bool mixer = false;
+Vec wsize;
+Fps _fps;
+
+namespace {
+
+void log_sdl_error() { SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError()); }
+
+bool init_sdl() {
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        log_sdl_error();
+        return false;
+    }
+    return true;
+}
+
+bool init_video(const std::string& title) {
+    SDL_DisplayMode mode{};
+    if ((conf.width < 0 || conf.height < 0) && SDL_GetDesktopDisplayMode(0, &mode) != 0) {
+        log_sdl_error();
+        return false;
+    }
+    int w = conf.width >= 0 ? conf.width : mode.w;
+    int h = conf.height >= 0 ? conf.height : mode.h;
+
+    // The shaders need GLSL 3.30 core.
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+
+    Uint32 flags = SDL_WINDOW_OPENGL | (conf.full ? SDL_WINDOW_FULLSCREEN : 0);
+    window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
+                              flags);
+    if (!window) {
+        log_sdl_error();
+        return false;
+    }
+    SDL_SetWindowResizable(window, SDL_TRUE);
+
+    gl_context = SDL_GL_CreateContext(window);
+    if (!gl_context) {
+        log_sdl_error();
+        return false;
+    }
+    if (SDL_GL_MakeCurrent(window, gl_context) != 0) {
+        log_sdl_error();
+        return false;
+    }
+
+    glewExperimental = GL_TRUE;
+    GLenum glew = glewInit();
+    if (glew != GLEW_OK) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s",
+                     reinterpret_cast<const char*>(glewGetErrorString(glew)));
+        return false;
+    }
+    glGetError();  // GLEW's probing may leave GL_INVALID_ENUM on a core context
+
+    // Many drivers refuse an interval; the pacing still holds the frame rate.
+    if (SDL_GL_SetSwapInterval(conf.vsync ? 1 : 0) != 0)
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError());
+
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    return true;
+}
+
+bool init_audio() {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        log_sdl_error();
+        return false;
+    }
+    Mix_Init(0);
+    if (Mix_OpenAudio(44100, MIX_DEFAULT_FORMAT, 2, 2048) != 0) {
+        log_sdl_error();
+        return false;
+    }
+    mixer = true;
+    return true;
+}
+
+bool init_joysticks() {
+    if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0 ||
+        SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+        log_sdl_error();
+        return false;
+    }
+    return true;
+}
+
+void init_fps() {
+    _fps.start = static_cast<std::int32_t>(SDL_GetTicks64());
+    _fps.frames = 0;
+}
+
+bool init_all(const std::string& title) {
+    if (!init_sdl() || !init_video(title)) return false;
+    if (!init_audio()) SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "no audio available");
+    if (!init_joysticks()) SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "no joysticks available");
+    init_fps();
+    return true;
+}
+
+bool render_begin() {
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window, &w, &h);
+    wsize = {static_cast<float>(w), static_cast<float>(h)};
+    if (SDL_GL_MakeCurrent(window, gl_context) != 0) {
+        log_sdl_error();
+        return false;
+    }
+    return true;
+}
+
+void render_end() {
+    SDL_GL_SwapWindow(window);
+    std::int32_t now = static_cast<std::int32_t>(SDL_GetTicks64());
+    std::int32_t wait = pace_frame(_fps, now, conf.fps);
+    if (wait > 0) SDL_Delay(static_cast<Uint32>(wait));
+}
+
+}  // namespace
+
+std::int32_t pace_frame(Fps& clock, std::int32_t now, std::int32_t fps) {
+    clock.frames += 1;
+    // 64 bits so a long run without resynchronising cannot overflow.
+    std::int64_t due = clock.start;
+    if (fps > 0) due += static_cast<std::int64_t>(clock.frames) * 1000 / fps;
+    if (now < due) return static_cast<std::int32_t>(due - now);
+    clock.start = now;
+    clock.frames = 0;
+    return 0;
+}
+
+Audio::~Audio() {
+    if (chunk) Mix_FreeChunk(chunk);
+    if (music) Mix_FreeMusic(music);
+}
+
+void Audio::play() const {
+    ++played;
+    if (chunk) Mix_PlayChannel(-1, chunk, 0);
+    if (music) Mix_PlayMusic(music, -1);
+}
+
+std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode) {
+    Mix_Chunk* chunk = nullptr;
+    Mix_Music* music = nullptr;
+    if (predecode != 0)  // a NaN is non-zero too
+        chunk = Mix_LoadWAV(path.string().c_str());
+    else
+        music = Mix_LoadMUS(path.string().c_str());
+    if (!chunk && !music) {
+        log_sdl_error();
+        return nullptr;
+    }
+    return std::make_unique<Audio>(chunk, music);
+}
+
+void play_audio(const Audio* audio) {
+    if (audio) audio->play();
+}
+
+void stop_audio() {
+    if (!mixer) return;
+    Mix_HaltChannel(-1);
+    Mix_HaltMusic();
+}
+
+void viewport(const Box& view, float scale) {
+    Vec size = view.size() * scale;
+    Vec origin = (wsize - size) * 0.5f;
+    glViewport(static_cast<GLint>(origin.x), static_cast<GLint>(origin.y),
+               static_cast<GLsizei>(size.x), static_cast<GLsizei>(size.y));
+}
+
+std::string slurp(std::istream& in) {
+    in.exceptions(std::ios_base::badbit);
+    std::string result;
+    char buffer[4096];
+    while (in.read(buffer, sizeof buffer)) result.append(buffer, sizeof buffer);
+    result.append(buffer, static_cast<std::size_t>(in.gcount()));
+    return result;
+}
+
+Media_lock::Media_lock(const std::string& title) : ok(init_all(title)) {}
+
+Media_lock::~Media_lock() {
+    if (mixer) Mix_CloseAudio();
+    mixer = false;
+    Mix_Quit();
+    SDL_Quit();
+}
+
+Render_lock::Render_lock() : ok(render_begin()) {}
+
+Render_lock::~Render_lock() { render_end(); }
+
+Prof_lock::Prof_lock(const char* label) : label(label), start(SDL_GetTicks64()) {}
+
+Prof_lock::~Prof_lock() {
+    SDL_Log("%s: %llums", label, static_cast<unsigned long long>(SDL_GetTicks64() - start));
+}
+
+}  // namespace kesp

@@ -1,0 +1,114 @@
+// Set-up and tear-down of window, GL context, audio and controllers; the
+// per-frame begin and end with frame pacing; audio files; small shared helpers.
+#pragma once
+
+#include "support/geometry.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+struct SDL_Window;
+struct Mix_Chunk;
+struct _Mix_Music;
+
+namespace kesp {
+
+struct Conf {
+    std::int32_t width;   // negative: the desktop's width
+    std::int32_t height;  // negative: the desktop's height
+    bool full;
+    bool vsync;
+    std::int32_t fps;     // at least 1
+};
+
+extern Conf conf;
+
+// The frame-pacing clock: ticks at the last resynchronisation, frames since.
+struct Fps {
+    std::int32_t start;
+    std::int32_t frames;
+};
+
+// Ends one frame at time now: returns the milliseconds to sleep until the next
+// frame is due, or 0 after resynchronising a late or exactly-on-time frame.
+std::int32_t pace_frame(Fps& clock, std::int32_t now, std::int32_t fps);
+
+extern SDL_Window* window;
+extern void* gl_context;
+extern bool mixer;  // audio is open
+extern Vec wsize;   // window size in pixels, refreshed when each frame begins
+extern Fps _fps;
+
+// A sound decoded at load time or music streamed while it plays; frees itself.
+class Audio {
+public:
+    Audio(Mix_Chunk* chunk, _Mix_Music* music) : chunk(chunk), music(music) {}
+    ~Audio();
+    Audio(const Audio&) = delete;
+    Audio& operator=(const Audio&) = delete;
+
+    // Plays once; music loops forever.
+    void play() const;
+    // How often play was called: lets a caller see what was played.
+    int plays() const { return played; }
+
+private:
+    Mix_Chunk* chunk;
+    _Mix_Music* music;
+    mutable int played = 0;
+};
+
+// predecode non-zero (NaN counts) decodes the whole file now; otherwise it is
+// streamed. Null after logging the platform's error.
+std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
+// Plays a sound once; a null sound plays nothing.
+void play_audio(const Audio* audio);
+// Stops every sound and the music.
+void stop_audio();
+
+// Places the GL viewport for a view box at a scale, centred in the window.
+void viewport(const Box& view, float scale);
+
+// The rest of the stream; a read error throws std::ios_base::failure.
+std::string slurp(std::istream& in);
+
+class Media_lock {
+public:
+    explicit Media_lock(const std::string& title);
+    ~Media_lock();
+    Media_lock(const Media_lock&) = delete;
+    Media_lock& operator=(const Media_lock&) = delete;
+    explicit operator bool() const { return ok; }
+
+private:
+    bool ok;
+};
+
+class Render_lock {
+public:
+    Render_lock();
+    ~Render_lock();
+    Render_lock(const Render_lock&) = delete;
+    Render_lock& operator=(const Render_lock&) = delete;
+
+private:
+    [[maybe_unused]] bool ok;  // nothing reads it: the frame is drawn regardless
+};
+
+// Logs "label: Nms" for the time between construction and destruction.
+class Prof_lock {
+public:
+    explicit Prof_lock(const char* label);
+    ~Prof_lock();
+    Prof_lock(const Prof_lock&) = delete;
+    Prof_lock& operator=(const Prof_lock&) = delete;
+
+private:
+    const char* label;
+    std::uint64_t start;
+};
+
+}  // namespace kesp
