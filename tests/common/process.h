@@ -1,0 +1,41 @@
+// Running a program as a subprocess, and temporary folders, for tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace test {
+
+struct Result {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] with the given arguments. env entries "NAME=value" set a variable,
+// "NAME" alone removes it; the rest of this process's environment is kept.
+Result run(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+           const std::filesystem::path& cwd = {});
+
+// A fresh empty folder, removed with everything in it when the object goes.
+class Temp_dir {
+public:
+    Temp_dir();
+    ~Temp_dir();
+    Temp_dir(const Temp_dir&) = delete;
+    Temp_dir& operator=(const Temp_dir&) = delete;
+
+    const std::filesystem::path& path() const { return dir; }
+    std::filesystem::path operator/(const std::filesystem::path& rel) const { return dir / rel; }
+
+private:
+    std::filesystem::path dir;
+};
+
+// Writes text to a file, making its folders.
+void write_file(const std::filesystem::path& path, const std::string& text);
+std::string read_file(const std::filesystem::path& path);
+
+}  // namespace test

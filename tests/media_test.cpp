@@ -1,0 +1,189 @@
+#include "support/media.h"
+
+#include "common/process.h"
+
+#include <GL/glew.h>
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+TEST(Pacing, FramesAreDueAtWholeMillisecondsFromTheAnchor) {
+    kesp::Fps clock{1000, 0};
+    // At 60 fps frame k is due at start + floor(k * 1000 / 60).
+    const int due[] = {16, 33, 50, 66, 83, 100};
+    for (int k = 0; k < 6; ++k) {
+        std::int32_t now = 1000 + (k == 0 ? 0 : due[k - 1]);
+        EXPECT_EQ(kesp::pace_frame(clock, now, 60), due[k] - (now - 1000)) << "frame " << k + 1;
+        EXPECT_EQ(clock.start, 1000);
+        EXPECT_EQ(clock.frames, k + 1);
+    }
+}
+
+TEST(Pacing, ALateOrOnTimeFrameRestartsTheClockWithoutSleeping) {
+    struct Case { std::int32_t now; std::int32_t sleep; std::int32_t start; std::int32_t frames; };
+    const Case cases[] = {
+        {1010, 6, 1000, 1},   // early: sleep the rest, clock unchanged
+        {1016, 0, 1016, 0},   // exactly due: restart
+        {1040, 0, 1040, 0},   // late: restart at now, never caught up
+    };
+    for (const Case& c : cases) {
+        kesp::Fps clock{1000, 0};
+        EXPECT_EQ(kesp::pace_frame(clock, c.now, 60), c.sleep);
+        EXPECT_EQ(clock.start, c.start);
+        EXPECT_EQ(clock.frames, c.frames);
+    }
+}
+
+TEST(Pacing, AboveAThousandFramesASecondNeverSleeps) {
+    kesp::Fps clock{500, 0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(kesp::pace_frame(clock, 500, 1500), 0);
+        EXPECT_EQ(clock.frames, 0);
+    }
+}
+
+TEST(Pacing, ALongRunDoesNotOverflow) {
+    kesp::Fps clock{0, 3000000};  // 3e9 ms of frames would overflow 32 bits
+    EXPECT_EQ(kesp::pace_frame(clock, 0, 1000), 3000001);
+}
+
+TEST(Slurp, ReadsTheWholeStream) {
+    for (std::size_t n : {0u, 1u, 4095u, 4096u, 4097u, 10000u}) {
+        std::string text(n, '\0');
+        for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>('a' + i % 26);
+        std::istringstream in(text);
+        EXPECT_EQ(kesp::slurp(in), text) << n << " bytes";
+    }
+}
+
+TEST(Slurp, ABadStreamThrows) {
+    std::istringstream in("abc");
+    in.setstate(std::ios_base::badbit);
+    EXPECT_THROW(kesp::slurp(in), std::ios_base::failure);
+    EXPECT_EQ(in.exceptions(), std::ios_base::badbit);
+}
+
+// The media scope is set up once per process, so each of these runs in a child.
+void open_window(int w, int h) {
+    kesp::conf.width = w;
+    kesp::conf.height = h;
+    kesp::conf.full = false;
+}
+
+void child_opens_a_window_of_the_configured_size_with_gl33_core() {
+    open_window(320, 200);
+    kesp::Media_lock media("Quorla test");
+    if (!media) std::exit(2);
+    if (!kesp::mixer) std::exit(3);  // the dummy driver gives audio
+    if (kesp::wsize != kesp::Vec{0, 0}) std::exit(4);
+    {
+        kesp::Render_lock frame;
+        if (kesp::wsize != kesp::Vec{320, 200}) std::exit(5);
+        GLint major = 0, minor = 0;
+        glGetIntegerv(GL_MAJOR_VERSION, &major);
+        glGetIntegerv(GL_MINOR_VERSION, &minor);
+        if (major * 10 + minor < 33) std::exit(6);
+        if (!glIsEnabled(GL_BLEND)) std::exit(7);
+        // Scale 0: a zero-size viewport at the window's centre.
+        kesp::viewport({0, 384, 0, 216}, 0);
+        GLint vp[4];
+        glGetIntegerv(GL_VIEWPORT, vp);
+        if (vp[0] != 160 || vp[1] != 100 || vp[2] != 0 || vp[3] != 0) std::exit(8);
+        kesp::viewport({0, 100, 0, 50}, 2);
+        glGetIntegerv(GL_VIEWPORT, vp);
+        if (vp[0] != 60 || vp[1] != 50 || vp[2] != 200 || vp[3] != 100) std::exit(9);
+    }
+    std::exit(0);
+}
+
+TEST(Media, OpensAWindowOfTheConfiguredSizeWithGl33Core) {
+    EXPECT_EXIT(child_opens_a_window_of_the_configured_size_with_gl33_core(),
+                testing::ExitedWithCode(0), "");
+}
+
+void child_runs_without_audio_after_a_warning() {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    open_window(64, 64);
+    kesp::Media_lock media("Quorla test");
+    std::exit(media && !kesp::mixer ? 0 : 1);
+}
+
+TEST(Media, RunsWithoutAudioAfterAWarning) {
+    EXPECT_EXIT(child_runs_without_audio_after_a_warning(),
+                testing::ExitedWithCode(0), "no audio available");
+}
+
+void child_fails_without_a_display() {
+    setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+    open_window(64, 64);
+    kesp::Media_lock media("Quorla test");
+    std::exit(media ? 1 : 0);
+}
+
+TEST(Media, FailsWithoutADisplay) {
+    EXPECT_EXIT(child_fails_without_a_display(),
+                testing::ExitedWithCode(0), "");
+}
+
+void child_paces_frames_to_the_configured_rate() {
+    open_window(64, 64);
+    kesp::conf.vsync = false;
+    kesp::conf.fps = 50;
+    kesp::Media_lock media("Quorla test");
+    if (!media) std::exit(2);
+    std::uint64_t t0 = static_cast<std::uint32_t>(kesp::_fps.start);
+    for (int i = 0; i < 10; ++i) kesp::Render_lock frame;
+    // Every frame ends at least 20 ms after the anchor it was paced from,
+    // and a late one only moves the anchor later.
+    std::exit(SDL_GetTicks64() - t0 >= 200 ? 0 : 1);
+}
+
+TEST(Media, PacesFramesToTheConfiguredRate) {
+    EXPECT_EXIT(child_paces_frames_to_the_configured_rate(),
+                testing::ExitedWithCode(0), "");
+}
+
+// A short mono 16-bit WAV of silence.
+std::string tiny_wav() {
+    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+    std::string data(2000, '\0');
+    return "RIFF" + u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(22050) +
+           u32(44100) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
+}
+
+void child_loads_sounds_and_music_and_counts_plays() {
+    test::Temp_dir t;
+    test::write_file(t / "a.wav", tiny_wav());
+    open_window(64, 64);
+    kesp::Media_lock media("Quorla test");
+    auto sound = kesp::load_audio(t / "a.wav", 1);
+    auto music = kesp::load_audio(t / "a.wav", 0);
+    if (!sound || !music) std::exit(2);
+    kesp::play_audio(sound.get());
+    kesp::play_audio(sound.get());
+    music->play();
+    if (sound->plays() != 2 || music->plays() != 1) std::exit(3);
+    kesp::stop_audio();
+    std::exit(0);
+}
+
+TEST(Audio, LoadsSoundsAndMusicAndCountsPlays) {
+    EXPECT_EXIT(child_loads_sounds_and_music_and_counts_plays(),
+                testing::ExitedWithCode(0), "");
+}
+
+TEST(Audio, LoadFailureIsNullAndNullPlaysNothing) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kesp::load_audio("/nonexistent/sound.wav", 1), nullptr);
+    EXPECT_EQ(kesp::load_audio("/nonexistent/music.ogg", 0), nullptr);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("ERROR: "), std::string::npos);
+    kesp::play_audio(nullptr);
+}
+
+}  // namespace
