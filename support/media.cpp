@@ -4,7 +4,12 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <istream>
+#include <sstream>
+#include <vector>
 
 namespace kesp {
 
@@ -18,6 +23,16 @@ Fps _fps;
 namespace {
 
 void log_sdl_error() { SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError()); }
+
+// Logs a GL info log of the given length, verbatim, at information level.
+template <typename Get>
+void log_info_log(GLint length, Get get) {
+    if (length <= 0) return;
+    std::vector<GLchar> text(static_cast<std::size_t>(length));
+    get(length, text.data());
+    text.back() = '\0';
+    SDL_LogInfo(SDL_LOG_CATEGORY_APPLICATION, "%s", text.data());
+}
 
 bool init_sdl() {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
@@ -213,6 +228,63 @@ Prof_lock::Prof_lock(const char* label) : label(label), start(SDL_GetTicks64()) 
 
 Prof_lock::~Prof_lock() {
     SDL_Log("%s: %llums", label, static_cast<unsigned long long>(SDL_GetTicks64() - start));
+}
+
+void ortho(float m[4][4], const Box& view) {
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r) m[c][r] = 0;
+    m[0][0] = 2 / (view.r - view.l);
+    m[1][1] = 2 / (view.u - view.d);
+    m[2][2] = -1;
+    m[3][0] = -(view.l + view.r) / (view.r - view.l);
+    m[3][1] = -(view.d + view.u) / (view.u - view.d);
+    m[3][3] = 1;
+}
+
+unsigned compile_shader(const char* code, unsigned type) {
+    GLuint shader = glCreateShader(type);
+    glShaderSource(shader, 1, &code, nullptr);
+    glCompileShader(shader);
+    GLint length = 0;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    log_info_log(length, [shader](GLint n, GLchar* text) {
+        glGetShaderInfoLog(shader, n, nullptr, text);
+    });
+    GLint status = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    return status == GL_TRUE ? shader : 0;
+}
+
+unsigned load_shader(const std::filesystem::path& file, unsigned type) {
+    std::ifstream in(file);
+    if (in.fail()) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: %s", file.string().c_str(),
+                     std::strerror(errno));
+        return 0;
+    }
+    std::ostringstream text;
+    unsigned shader = 0;
+    if (text << in.rdbuf()) shader = compile_shader(text.str().c_str(), type);
+    if (!shader)
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: can't compile shader",
+                     file.string().c_str());
+    return shader;
+}
+
+unsigned link_program(std::initializer_list<unsigned int> shaders) {
+    GLuint program = glCreateProgram();
+    for (unsigned int shader : shaders) glAttachShader(program, shader);
+    glLinkProgram(program);
+    GLint length = 0;
+    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+    log_info_log(length, [program](GLint n, GLchar* text) {
+        glGetProgramInfoLog(program, n, nullptr, text);
+    });
+    GLint status = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &status);
+    if (status == GL_TRUE) return program;
+    SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "can't link program");
+    return 0;
 }
 
 }  // namespace kesp

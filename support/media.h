@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -110,5 +111,17 @@ private:
     const char* label;
     std::uint64_t start;
 };
+
+// Writes the orthographic projection of a view box into m, column by column:
+// the view's left edge maps to x = -1 and its top edge to y = +1.
+void ortho(float m[4][4], const Box& view);
+
+// Compiles one shader of the GL type from NUL-terminated text, logging the info
+// log; the shader's name, or 0 when it did not compile.
+unsigned compile_shader(const char* code, unsigned type);
+// The same from the contents of a file; 0 on any failure.
+unsigned load_shader(const std::filesystem::path& file, unsigned type);
+// Links a program from the shaders in the given order; its name, or 0.
+unsigned link_program(std::initializer_list<unsigned int> shaders);
 
 }  // namespace kesp

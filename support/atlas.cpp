@@ -1,0 +1,114 @@
+#include "support/atlas.h"
+
+#include <GL/glew.h>
+#include <SDL.h>
+#include <SDL_image.h>
+
+#include <stdexcept>
+
+namespace kesp {
+
+namespace {
+
+void log_sdl_error() { SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError()); }
+
+SDL_Surface* make_canvas(int side) {
+    // Zero-filled: transparent black. 32 bits a pixel keeps the rows tightly
+    // packed, which the upload relies on.
+    SDL_Surface* s = SDL_CreateRGBSurfaceWithFormat(0, side, side, 32, SDL_PIXELFORMAT_ABGR8888);
+    if (!s) {
+        log_sdl_error();
+        throw std::runtime_error("can't create atlas");
+    }
+    return s;
+}
+
+}  // namespace
+
+Atlas::Atlas(int side, int pad, unsigned int filter)
+    : packer(side), pad(pad), canvas(make_canvas(side)), filter(filter) {
+    glGenTextures(1, &texture);
+}
+
+Atlas::~Atlas() {
+    glDeleteTextures(1, &texture);
+    SDL_FreeSurface(canvas);
+}
+
+bool Atlas::add(SDL_Surface* image, SDL_Rect& cell) {
+    // Copy alpha as it is instead of blending it into the canvas.
+    SDL_SetSurfaceBlendMode(image, SDL_BLENDMODE_NONE);
+    SDL_Rect place{0, 0, cell.w + 2 * pad, cell.h + 2 * pad};
+    if (!packer.add(place)) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "Atlas overflow");
+        return false;
+    }
+    int x = place.x + pad;
+    int y = place.y + pad;
+    float w = static_cast<float>(canvas->w);
+    float h = static_cast<float>(canvas->h);
+    boxes.push_back({static_cast<float>(x) / w, static_cast<float>(x + cell.w) / w,
+                     static_cast<float>(y) / h, static_cast<float>(y + cell.h) / h});
+    // The blit clips its rectangles in place: hand it copies.
+    SDL_Rect src = cell;
+    SDL_Rect dst{x, y, cell.w, cell.h};
+    SDL_BlitSurface(image, &src, canvas, &dst);
+    uploaded = false;
+    return true;
+}
+
+long long Atlas::add(SDL_Surface* image, int cols, int rows, int index) {
+    if (cols < 1 || rows < 1) return -1;
+    int cw = image->w / cols;
+    int ch = image->h / rows;
+    auto first = static_cast<long long>(boxes.size());
+    if (index >= 0) {
+        if (index / cols >= rows) return -1;  // the cell would lie outside the image
+        SDL_Rect cell{index % cols * cw, index / cols * ch, cw, ch};
+        return add(image, cell) ? first : -1;
+    }
+    for (int row = 0; row < rows; ++row) {
+        for (int col = 0; col < cols; ++col) {
+            SDL_Rect cell{col * cw, row * ch, cw, ch};
+            if (!add(image, cell)) return -1;
+        }
+    }
+    return first;
+}
+
+long long Atlas::load(const std::filesystem::path& file, int cols, int rows, int index) {
+    SDL_Surface* image = IMG_Load(file.string().c_str());
+    if (!image) {
+        log_sdl_error();
+        return -1;
+    }
+    long long first = add(image, cols, rows, index);
+    SDL_FreeSurface(image);
+    return first;
+}
+
+unsigned int Atlas::upload() {
+    if (uploaded) return texture;
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, static_cast<GLint>(filter));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, static_cast<GLint>(filter));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, canvas->w, canvas->h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 canvas->pixels);
+    uploaded = true;
+    return texture;
+}
+
+Box& Atlas::get(unsigned long long tile) { return boxes.at(tile); }
+
+int Atlas::size() const { return canvas ? canvas->w : 0; }
+
+void Atlas::save_png(const std::filesystem::path& file) { IMG_SavePNG(canvas, file.string().c_str()); }
+
+void Atlas::clear() {
+    packer.clear();
+    boxes.clear();
+}
+
+}  // namespace kesp

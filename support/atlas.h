@@ -1,0 +1,56 @@
+// A square RGBA image into which tile images are packed, paired with a GL texture.
+#pragma once
+
+#include "support/geometry.h"
+#include "support/rpack.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+struct SDL_Surface;
+struct SDL_Rect;
+
+namespace kesp {
+
+// Tiles are numbered 0, 1, 2 ... in the order they are added; each is known by
+// its box of texture coordinates. Needs a current GL context from construction
+// to destruction.
+class Atlas {
+public:
+    // Throws std::runtime_error "can't create atlas" when the image can't be made.
+    Atlas(int side, int pad, unsigned int filter);
+    ~Atlas();
+    Atlas(const Atlas&) = delete;
+    Atlas& operator=(const Atlas&) = delete;
+
+    // Adds the cell of image as one tile; false when there is no room.
+    bool add(SDL_Surface* image, SDL_Rect& cell);
+    // Cuts image into cols x rows cells and adds the one at index, or every cell
+    // row by row for a negative index. The number of the first tile added, or -1.
+    long long add(SDL_Surface* image, int cols, int rows, int index);
+    // The same for an image file.
+    long long load(const std::filesystem::path& file, int cols, int rows, int index);
+
+    // Sends the image to the texture if it changed; the texture's name.
+    unsigned int upload();
+    // The tile's texture box; std::out_of_range for an unknown tile.
+    Box& get(unsigned long long tile);
+    // The side of the square in pixels.
+    int size() const;
+    // Writes the whole image as PNG; a failure is not reported.
+    void save_png(const std::filesystem::path& file);
+    // Forgets every tile; the pixels stay until new tiles cover them.
+    void clear();
+
+private:
+    Rpack packer;
+    std::int32_t pad;
+    std::vector<Box> boxes;
+    SDL_Surface* canvas;
+    std::uint32_t texture = 0;
+    bool uploaded = true;
+    std::uint32_t filter;
+};
+
+}  // namespace kesp
