@@ -1,0 +1,56 @@
+#include "game/bkgr.h"
+
+#include "game/strings.h"
+#include "support/paths.h"
+
+#include <GL/glew.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr float _tile = 8;
+
+// Clamped while still a float, so that no edge converts out of int's range.
+int _cell_clamp(float edge, int n) {
+    float t = std::trunc(edge / _tile);
+    if (!(t > 0)) return 0;
+    if (t >= static_cast<float>(n)) return n;
+    return static_cast<int>(t);
+}
+
+}  // namespace
+
+kesp::Mat tile_transform(int x, int y, std::int32_t cell) {
+    auto bits = static_cast<std::uint32_t>(cell);
+    kesp::Mat m = kesp::Mat::translate((x + 0.5f) * _tile, (y + 0.5f) * _tile);
+    if (bits & tile_mirror_x) m *= kesp::Mat::scale(-1, 1);
+    if (bits & tile_mirror_y) m *= kesp::Mat::scale(1, -1);
+    if (bits & tile_swap_xy) m *= kesp::Mat{0, 1, 0, 1, 0, 0};
+    return m;
+}
+
+Cell_range room_cells(const kesp::Box& room, int w, int h) {
+    return {_cell_clamp(room.l, w), _cell_clamp(room.r, w), _cell_clamp(room.u, h), _cell_clamp(room.d, h)};
+}
+
+Bkgr::Bkgr() : tileset(1024, 0, GL_NEAREST), batch(tileset) {}
+
+void Bkgr::add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows) {
+    // A failed load is logged by the atlas and leaves it as it was.
+    tileset.load(image, static_cast<int>(cols), static_cast<int>(rows), -1);
+    tileset.save_png(kesp::paths.state.w(basedir / "bkgr.png"));
+}
+
+void Bkgr::upload(const kesp::Box& room) {
+    batch.clear();
+    Cell_range c = room_cells(room, static_cast<int>(tiles.width()), static_cast<int>(tiles.height()));
+    for (int y = c.y0; y < c.y1; ++y)
+        for (int x = c.x0; x < c.x1; ++x) {
+            std::int32_t v = tiles.at(x, y);
+            if (v != 0) batch.push(tile_index(v), tile_transform(x, y, v));
+        }
+    batch.upload();
+}
+
+void Bkgr::render(const kesp::Box& view) { batch.render(view); }
