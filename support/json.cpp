@@ -1,0 +1,577 @@
+#include "support/json.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+namespace kesp {
+
+namespace {
+
+// Byte classes of the tokenizer.
+enum : unsigned char {
+    _invalid, _lbracket, _rbracket, _lbrace, _rbrace, _comma, _colon, _quote, _backslash,
+    _slash, _a, _b, _cd, _e, _f, _l, _n, _r, _s, _t, _u, _zero, _digit, _minus, _plus,
+    _point, _upper_e, _upper_hex, _other, _space, _end,
+    _classes
+};
+
+constexpr int _scan_states = 36;
+
+// Results of the tokenizer's table at or above _accept_first: a finished token, a
+// finished run of white space, or a NUL byte inside a string, which may be the end
+// of the text.
+enum : signed char {
+    _accept_true = 52, _accept_false, _accept_null, _accept_number, _accept_string,
+    _accept_lbracket, _accept_rbracket, _accept_lbrace, _accept_rbrace, _accept_comma,
+    _accept_colon, _accept_end, _restart, _nul_in_string,
+    _accept_first = _accept_true
+};
+
+constexpr std::array<unsigned char, 256> _make_group()
+{
+    std::array<unsigned char, 256> g{};
+    for (int b = 0; b < 256; ++b)
+        g[b] = b < 0x20 || b >= 0xF0 ? _invalid : _other;
+    g[0] = _end;
+    g['\t'] = g['\n'] = g['\r'] = g[' '] = _space;
+    g['['] = _lbracket;
+    g[']'] = _rbracket;
+    g['{'] = _lbrace;
+    g['}'] = _rbrace;
+    g[','] = _comma;
+    g[':'] = _colon;
+    g['"'] = _quote;
+    g['\\'] = _backslash;
+    g['/'] = _slash;
+    g['a'] = _a;
+    g['b'] = _b;
+    g['c'] = g['d'] = _cd;
+    g['e'] = _e;
+    g['f'] = _f;
+    g['l'] = _l;
+    g['n'] = _n;
+    g['r'] = _r;
+    g['s'] = _s;
+    g['t'] = _t;
+    g['u'] = _u;
+    g['0'] = _zero;
+    for (int b = '1'; b <= '9'; ++b)
+        g[b] = _digit;
+    g['-'] = _minus;
+    g['+'] = _plus;
+    g['.'] = _point;
+    g['E'] = _upper_e;
+    g['A'] = g['B'] = g['C'] = g['D'] = g['F'] = _upper_hex;
+    return g;
+}
+
+constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
+{
+    std::array<signed char, _scan_states * _classes> t{};
+    for (auto& v : t)
+        v = -1;
+    auto set = [&](int s, int c, int v) { t[s * _classes + c] = static_cast<signed char>(v); };
+    // A finished token ends before any byte but an invalid one.
+    auto rest = [&](int s, int v) {
+        for (int c = _invalid + 1; c < _classes; ++c)
+            if (t[s * _classes + c] == -1)
+                set(s, c, v);
+    };
+    auto digits = [&](int s, int v) {
+        set(s, _zero, v);
+        set(s, _digit, v);
+    };
+    auto hex = [&](int s, int v) {
+        for (int c : {_a, _b, _cd, _e, _f, _zero, _digit, _upper_e, _upper_hex})
+            set(s, c, v);
+    };
+
+    set(0, _lbracket, 29);
+    set(0, _rbracket, 30);
+    set(0, _lbrace, 31);
+    set(0, _rbrace, 32);
+    set(0, _comma, 33);
+    set(0, _colon, 34);
+    set(0, _quote, 22);
+    set(0, _f, 5);
+    set(0, _n, 10);
+    set(0, _t, 1);
+    set(0, _zero, 15);
+    set(0, _digit, 16);
+    set(0, _minus, 14);
+    set(0, _space, 35);
+    set(0, _end, _accept_end);
+
+    set(1, _r, 2);
+    set(2, _u, 3);
+    set(3, _e, 4);
+    rest(4, _accept_true);
+    set(5, _a, 6);
+    set(6, _l, 7);
+    set(7, _s, 8);
+    set(8, _e, 9);
+    rest(9, _accept_false);
+    set(10, _u, 11);
+    set(11, _l, 12);
+    set(12, _l, 13);
+    rest(13, _accept_null);
+
+    set(14, _zero, 15);
+    set(14, _digit, 16);
+    set(15, _point, 17);
+    set(15, _e, 19);
+    set(15, _upper_e, 19);
+    rest(15, _accept_number);
+    digits(16, 16);
+    set(16, _point, 17);
+    set(16, _e, 19);
+    set(16, _upper_e, 19);
+    rest(16, _accept_number);
+    digits(17, 18);
+    digits(18, 18);
+    set(18, _e, 19);
+    set(18, _upper_e, 19);
+    rest(18, _accept_number);
+    digits(19, 21);
+    set(19, _minus, 20);
+    set(19, _plus, 20);
+    digits(20, 21);
+    digits(21, 21);
+    rest(21, _accept_number);
+
+    set(22, _quote, 28);
+    set(22, _backslash, 23);
+    set(22, _end, _nul_in_string);
+    rest(22, 22);
+    for (int c : {_quote, _backslash, _slash, _b, _f, _n, _r, _t})
+        set(23, c, 22);
+    set(23, _u, 24);
+    hex(24, 25);
+    hex(25, 26);
+    hex(26, 27);
+    hex(27, 22);
+    rest(28, _accept_string);
+
+    rest(29, _accept_lbracket);
+    rest(30, _accept_rbracket);
+    rest(31, _accept_lbrace);
+    rest(32, _accept_rbrace);
+    rest(33, _accept_comma);
+    rest(34, _accept_colon);
+    set(35, _space, 35);
+    rest(35, _restart);
+    return t;
+}
+
+// Token kind of each accept code from _accept_true to _accept_end.
+constexpr unsigned char _kinds[] = {2, 2, 1, 3, 4, 5, 6, 7, 8, 9, 10, 0};
+
+// The parser's table: each entry is (next top state << 4 | event). Event 15 is a
+// bare state change that reads on; next state 15 pops. Array and object openings
+// push their own state on top of the next one.
+constexpr int _parse_states = 9;
+constexpr int _kinds_count = 11;
+constexpr unsigned char _no_event = 15;
+constexpr unsigned char _pop = 15;
+constexpr unsigned char _error = 0xFF;
+constexpr unsigned _array_begins = 5;
+constexpr unsigned _object_begins = 7;
+
+constexpr std::array<unsigned char, _parse_states * _kinds_count> _make_parse_trans()
+{
+    std::array<unsigned char, _parse_states * _kinds_count> t{};
+    for (auto& v : t)
+        v = _error;
+    auto set = [&](int s, int k, int next, int event) {
+        t[s * _kinds_count + k] = static_cast<unsigned char>(next << 4 | event);
+    };
+    // A value: a scalar gives its event, an opening gives its event and pushes.
+    auto value = [&](int s, int next) {
+        for (int k = 1; k <= 4; ++k)
+            set(s, k, next, k);
+        set(s, 5, next, _array_begins);
+        set(s, 7, next, _object_begins);
+    };
+    value(0, 0);
+    set(0, 0, _pop, 0);
+    value(1, 2);
+    set(1, 6, _pop, 6);
+    set(2, 6, _pop, 6);
+    set(2, 9, 3, _no_event);
+    value(3, 2);
+    set(4, 4, 5, 4);
+    set(4, 8, _pop, 8);
+    set(5, 10, 6, _no_event);
+    value(6, 7);
+    set(7, 8, _pop, 8);
+    set(7, 9, 8, _no_event);
+    set(8, 4, 5, 4);
+    return t;
+}
+
+using Member = std::pair<Json, Json>;
+
+template <class T> T* _allocate(std::size_t n)
+{
+    return n ? static_cast<T*>(::operator new(n * sizeof(T))) : nullptr;
+}
+
+template <class T> void _release(void* block, std::size_t n)
+{
+    std::destroy_n(static_cast<T*>(block), n);
+    ::operator delete(block);
+}
+
+bool _is_container(const Json& v)
+{
+    return v.type == Json::Type::arr || v.type == Json::Type::obj;
+}
+
+// Containers nested deeper than this below the one being destroyed are freed from a
+// work list instead of by recursion, so no nesting depth can exhaust the stack.
+constexpr int _max_free_depth = 64;
+
+// Frees v's block with everything in it and leaves v empty.
+void _free(Json& v, int depth, std::vector<Json>& deep)
+{
+    auto take = [&](Json& c) {
+        if (!_is_container(c))
+            return;
+        if (depth < _max_free_depth)
+            _free(c, depth + 1, deep);
+        else
+            deep.push_back(std::move(c));
+    };
+    if (v.type == Json::Type::arr) {
+        auto elements = static_cast<Json*>(v.data);
+        for (std::uint32_t i = 0; i != v.size; ++i)
+            take(elements[i]);
+        _release<Json>(v.data, v.size);
+    } else {
+        auto members = static_cast<Member*>(v.data);
+        for (std::uint32_t i = 0; i != v.size; ++i) {
+            take(members[i].first);
+            take(members[i].second);
+        }
+        _release<Member>(v.data, v.size);
+    }
+    v.data = nullptr;
+    v.size = 0;
+    v.type = Json::Type::none;
+}
+
+std::string_view _key(const Member& m)
+{
+    return {static_cast<const char*>(m.first.data), m.first.size};
+}
+
+}  // namespace
+
+int Json_scanner::operator()()
+{
+    static constexpr auto group = _make_group();
+    static constexpr auto trans = _make_scan_trans();
+    start_tok();
+    int s = 0;
+    for (;;) {
+        int v = trans[s * _classes + group[peek()]];
+        if (v < 0)
+            error(tok(), "syntax error");
+        if (v >= _accept_first) {
+            if (v == _restart) {
+                start_tok();
+                s = 0;
+                continue;
+            }
+            if (v == _nul_in_string) {
+                // The NUL after the text: the string was never closed.
+                if (cur == text.data() + text.size())
+                    error(tok(), "syntax error");
+                v = 22;
+            } else {
+                return _kinds[v - _accept_first];
+            }
+        }
+        s = v;
+        get();
+    }
+}
+
+unsigned Json_parser::operator()()
+{
+    static constexpr auto trans = _make_parse_trans();
+    for (;;) {
+        unsigned a = trans[stack.back() * _kinds_count + lexer()];
+        if (a == _error)
+            lexer.error(lexer.tok(), "unexpected token");
+        unsigned next = a >> 4;
+        unsigned event = a & 15;
+        if (next == _pop) {
+            stack.pop_back();
+            return event;
+        }
+        stack.back() = static_cast<int>(next);
+        if (event == _no_event)
+            continue;
+        if (event == _array_begins)
+            stack.push_back(1);
+        else if (event == _object_begins)
+            stack.push_back(4);
+        return event;
+    }
+}
+
+Json::Json(Json* first, Json* last)
+    : data(_allocate<Json>(static_cast<std::size_t>(last - first))),
+      size(static_cast<std::uint32_t>(last - first)), type(Type::arr)
+{
+    std::uninitialized_move(first, last, static_cast<Json*>(data));
+}
+
+Json::Json(Member* first, Member* last)
+    : data(_allocate<Member>(static_cast<std::size_t>(last - first))),
+      size(static_cast<std::uint32_t>(last - first)), type(Type::obj)
+{
+    std::uninitialized_move(first, last, static_cast<Member*>(data));
+}
+
+Json::Json(Json&& other) noexcept : data(other.data), size(other.size), type(other.type)
+{
+    other.data = nullptr;
+    other.size = 0;
+    other.type = Type::none;
+}
+
+Json& Json::operator=(Json&& other) noexcept
+{
+    std::swap(data, other.data);
+    std::swap(size, other.size);
+    std::swap(type, other.type);
+    return *this;
+}
+
+Json::~Json()
+{
+    if (!_is_container(*this))
+        return;
+    std::vector<Json> deep;
+    _free(*this, 0, deep);
+    while (!deep.empty()) {
+        Json v = std::move(deep.back());
+        deep.pop_back();
+        _free(v, 0, deep);
+    }
+}
+
+bool Json::bol() const
+{
+    if (type != Type::bol)
+        throw std::bad_cast();
+    return *static_cast<const char*>(data) == 't';
+}
+
+std::string_view Json::str() const
+{
+    if (type != Type::str)
+        throw std::bad_cast();
+    return {static_cast<const char*>(data), size};
+}
+
+Json_arr Json::arr() const
+{
+    if (type != Type::arr)
+        throw std::bad_cast();
+    auto first = static_cast<Json*>(data);
+    return {first, first + size};
+}
+
+Json_obj Json::obj() const
+{
+    if (type != Type::obj)
+        throw std::bad_cast();
+    auto first = static_cast<Member*>(data);
+    return {first, first + size};
+}
+
+const Json& Json_arr::at(std::uint64_t i) const
+{
+    if (i >= static_cast<std::uint64_t>(last - first))
+        throw std::out_of_range("kesp::Json_arr accessed out of range");
+    return first[i];
+}
+
+const Json& Json_obj::at(const char* key) const
+{
+    if (auto v = find(key))
+        return *v;
+    throw std::out_of_range(std::string("kesp::Json_obj does not have \"") + key + "\"");
+}
+
+const Json* Json_obj::find(const char* key) const
+{
+    std::string_view k = key;
+    auto m = std::lower_bound(first, last, k, [](const Member& m, std::string_view k) { return _key(m) < k; });
+    return m != last && _key(*m) == k ? &m->second : nullptr;
+}
+
+Json_build::Json_build(const std::string_view& text) : parser(text)
+{
+    // Scalars and counts are held in 32 bits.
+    if (text.size() > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("kesp::Json_build text too long");
+}
+
+Json Json_build::build()
+{
+    for (;;) {
+        switch (parser()) {
+        case 0:
+            // A document needs a value: an empty text fails like a missing one.
+            if (values.empty())
+                parser.lexer.error(parser.tok(), "unexpected token");
+            return std::move(values.back());
+        case 1:
+            values.push_back(make_nul(parser.tok()));
+            break;
+        case 2:
+            values.push_back(make_bol(parser.tok()));
+            break;
+        case 3:
+            values.push_back(make_num(parser.tok()));
+            break;
+        case 4:
+            values.push_back(make_str(parser.tok()));
+            break;
+        case 5:
+        case 7:
+            marks.push_back(values.size());
+            break;
+        case 6:
+            build_array();
+            break;
+        case 8:
+            build_object();
+            break;
+        }
+    }
+}
+
+Json Json_build::make_nul(std::string_view tok)
+{
+    return {tok.data(), static_cast<unsigned>(tok.size()), Json::Type::nul};
+}
+
+Json Json_build::make_bol(std::string_view tok)
+{
+    return {tok.data(), static_cast<unsigned>(tok.size()), Json::Type::bol};
+}
+
+Json Json_build::make_num(std::string_view tok)
+{
+    return {tok.data(), static_cast<unsigned>(tok.size()), Json::Type::num};
+}
+
+Json Json_build::make_str(std::string_view tok)
+{
+    return {tok.data() + 1, static_cast<unsigned>(tok.size() - 2), Json::Type::str};
+}
+
+Json Json_build::make_arr(Json* first, Json* last)
+{
+    return {first, last};
+}
+
+// Pairs up alternating keys and values straight into the object's own block and
+// sorts them there, so each object costs one allocation.
+Json Json_build::make_obj(Json* first, Json* last)
+{
+    auto n = static_cast<std::size_t>(last - first) / 2;
+    Json obj;
+    obj.data = _allocate<Member>(n);
+    auto members = static_cast<Member*>(obj.data);
+    for (std::size_t i = 0; i != n; ++i)
+        new (members + i) Member(std::move(first[2 * i]), std::move(first[2 * i + 1]));
+    obj.size = static_cast<std::uint32_t>(n);
+    obj.type = Json::Type::obj;
+    std::sort(members, members + n, [](const Member& a, const Member& b) { return _key(a) < _key(b); });
+    return obj;
+}
+
+void Json_build::build_array()
+{
+    auto m = static_cast<std::size_t>(marks.back());
+    Json arr = make_arr(values.data() + m, values.data() + values.size());
+    values.resize(m);
+    values.push_back(std::move(arr));
+    marks.pop_back();
+}
+
+void Json_build::build_object()
+{
+    auto m = static_cast<std::size_t>(marks.back());
+    Json obj = make_obj(values.data() + m, values.data() + values.size());
+    values.resize(m);
+    values.push_back(std::move(obj));
+    marks.pop_back();
+}
+
+Json_doc::Json_doc(const std::string& text) : text(text), value(Json_build(this->text).build()) {}
+
+Json_doc::Json_doc(std::string&& text) : text(std::move(text)), value(Json_build(this->text).build()) {}
+
+int parse_codepoint(const char*& p)
+{
+    int cp = 0;
+    for (int i = 0; i != 4; ++i) {
+        char c = *p++;
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0)
+            std::abort();
+        cp = cp << 4 | d;
+    }
+    return cp;
+}
+
+std::string escape_json_string(std::string_view raw)
+{
+    std::string out;
+    out.reserve(raw.size());
+    const char* p = raw.data();
+    const char* const end = p + raw.size();
+    while (p != end) {
+        char c = *p++;
+        if (c != '\\') {
+            out.push_back(c);
+            continue;
+        }
+        // The tokenizer lets only complete escapes through; anything else is a
+        // caller's fault, and guessing would corrupt the text.
+        if (p == end)
+            std::abort();
+        switch (*p++) {
+        case '"': out.push_back('"'); break;
+        case '\\': out.push_back('\\'); break;
+        case '/': out.push_back('/'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'u':
+            if (end - p < 4)
+                std::abort();
+            push_utf8(out, parse_codepoint(p));
+            break;
+        default: std::abort();
+        }
+    }
+    return out;
+}
+
+}  // namespace kesp

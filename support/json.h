@@ -1,0 +1,154 @@
+// JSON texts: a table-driven tokenizer and parser, values that view the text they
+// came from, and documents that own that text.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+#include "support/scan.h"
+
+namespace kesp {
+
+// Token kinds: 0 end of text, 1 null, 2 boolean, 3 number, 4 string (with its
+// quotes), 5 '[', 6 ']', 7 '{', 8 '}', 9 ',', 10 ':'.
+struct Json_scanner : Scanner {
+    explicit Json_scanner(const std::string_view& text) : Scanner(text) {}
+
+    // The kind of the next token; tok() is its text afterwards.
+    int operator()();
+};
+
+// Events: 0 end of text, 1 null, 2 boolean, 3 number, 4 string (value or key),
+// 5 array begins, 6 array ends, 7 object begins, 8 object ends.
+struct Json_parser {
+    explicit Json_parser(const std::string_view& text) : lexer(text), stack{0} {}
+
+    // The next event. Not to be called again after the end event.
+    unsigned operator()();
+    // The text of the token behind the last event.
+    std::string_view tok() const { return lexer.tok(); }
+
+    Json_scanner lexer;
+    std::vector<int> stack;
+};
+
+class Json_arr;
+class Json_obj;
+
+// One value. Scalars view the document's text and are converted when read; arrays
+// and objects own exact-size blocks of elements or (key, value) members.
+class Json {
+public:
+    enum class Type : std::uint8_t { none, nul, bol, num, str, arr, obj };
+
+    Json() = default;
+    Json(const char* text, unsigned size, Type type) : data(const_cast<char*>(text)), size(size), type(type) {}
+    Json(Json* first, Json* last);
+    Json(std::pair<Json, Json>* first, std::pair<Json, Json>* last);
+    Json(Json&& other) noexcept;
+    Json& operator=(Json&& other) noexcept;
+    ~Json();
+
+    bool bol() const;
+    double num() const { return num_as<double>(); }
+    template <class T> T num_as() const;
+    std::string_view str() const;
+    Json_arr arr() const;
+    Json_obj obj() const;
+
+    void* data = nullptr;
+    std::uint32_t size = 0;
+    Type type = Type::none;
+};
+
+class Json_arr {
+public:
+    Json_arr(Json* first, Json* last) : first(first), last(last) {}
+
+    const Json* begin() const { return first; }
+    const Json* end() const { return last; }
+    const Json& at(std::uint64_t i) const;
+
+    Json* first;
+    Json* last;
+};
+
+// Members are in ascending order of their raw key bytes.
+class Json_obj {
+public:
+    Json_obj(std::pair<Json, Json>* first, std::pair<Json, Json>* last) : first(first), last(last) {}
+
+    const Json& at(const char* key) const;
+    const Json* find(const char* key) const;
+
+    std::pair<Json, Json>* first;
+    std::pair<Json, Json>* last;
+};
+
+// Turns the parser's events into values; lives only while a document is built.
+class Json_build {
+public:
+    explicit Json_build(const std::string_view& text);
+
+    // The last top-level value of the text.
+    Json build();
+
+private:
+    static Json make_nul(std::string_view tok);
+    static Json make_bol(std::string_view tok);
+    static Json make_num(std::string_view tok);
+    static Json make_str(std::string_view tok);
+    static Json make_arr(Json* first, Json* last);
+    static Json make_obj(Json* first, Json* last);
+    void build_array();
+    void build_object();
+
+    Json_parser parser;
+    std::vector<Json> values;
+    std::vector<std::uint64_t> marks;
+};
+
+// Owns a text and its root value. Values taken from it view its text and blocks,
+// so it stays where it was built.
+class Json_doc {
+public:
+    explicit Json_doc(const std::string& text);
+    explicit Json_doc(std::string&& text);
+    Json_doc(const Json_doc&) = delete;
+    Json_doc& operator=(const Json_doc&) = delete;
+
+    Json& root() { return value; }
+
+private:
+    std::string text;
+    Json value;
+};
+
+// Reads the four hex digits at p as a code point and moves p past them.
+int parse_codepoint(const char*& p);
+
+// Decodes the raw body of a JSON string, as str() gives it.
+std::string escape_json_string(std::string_view raw);
+
+template <class T> T Json::num_as() const
+{
+    static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
+    if (type != Type::num)
+        throw std::bad_cast();
+    // The conversion's error is ignored on purpose: out of range reads as 0.
+    T v{};
+    const char* p = static_cast<const char*>(data);
+    if constexpr (std::is_floating_point_v<T>)
+        std::from_chars(p, p + size, v, std::chars_format::general);
+    else
+        std::from_chars(p, p + size, v, 10);
+    return v;
+}
+
+}  // namespace kesp

@@ -1,0 +1,561 @@
+// JSON: tokens, parse events, what is accepted and how a rejection is reported,
+// and the values and documents built from a text.
+#include "support/json.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using kesp::Json;
+using kesp::Json_doc;
+using namespace std::string_literals;
+
+std::string hex(const std::string& s)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : s) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+// Builds a document from text that must be rejected; gives the report it printed.
+std::string rejection(const std::string& text)
+{
+    testing::internal::CaptureStderr();
+    try {
+        Json_doc doc(text);
+    } catch (const std::runtime_error& e) {
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_STREQ(e.what(), "syntax error") << hex(text);
+        return err;
+    }
+    testing::internal::GetCapturedStderr();
+    ADD_FAILURE() << "accepted: " << hex(text);
+    return {};
+}
+
+// All tokens of a text, as (kind, token text), up to and including the end.
+std::vector<std::pair<int, std::string>> tokens(const std::string& text)
+{
+    kesp::Json_scanner lexer(text);
+    std::vector<std::pair<int, std::string>> out;
+    for (;;) {
+        int kind = lexer();
+        out.emplace_back(kind, std::string(lexer.tok()));
+        if (kind == 0)
+            return out;
+    }
+}
+
+std::vector<unsigned> events(const std::string& text)
+{
+    kesp::Json_parser parser(text);
+    std::vector<unsigned> out;
+    for (;;) {
+        out.push_back(parser());
+        if (out.back() == 0)
+            return out;
+    }
+}
+
+// --- Tokens -----------------------------------------------------------------
+
+struct Token_case {
+    std::string text;
+    std::vector<std::pair<int, std::string>> tokens;
+};
+
+void PrintTo(const Token_case& c, std::ostream* os) { *os << hex(c.text); }
+
+class Tokens : public testing::TestWithParam<Token_case> {};
+
+TEST_P(Tokens, SplitAsExpected)
+{
+    EXPECT_EQ(tokens(GetParam().text), GetParam().tokens);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Json, Tokens,
+    testing::Values(
+        Token_case{"", {{0, ""}}}, Token_case{" \t\r\n", {{0, ""}}},
+        Token_case{"[]{},:", {{5, "["}, {6, "]"}, {7, "{"}, {8, "}"}, {9, ","}, {10, ":"}, {0, ""}}},
+        Token_case{" null true\tfalse\n", {{1, "null"}, {2, "true"}, {2, "false"}, {0, ""}}},
+        // Literals need no separator; a complete number ends at any valid byte.
+        Token_case{"true1", {{2, "true"}, {3, "1"}, {0, ""}}},
+        Token_case{"nullfalse", {{1, "null"}, {2, "false"}, {0, ""}}},
+        Token_case{"01", {{3, "0"}, {3, "1"}, {0, ""}}},
+        Token_case{"-0 0.5 1E+5 -2.5e-3 10e7 0E0", {{3, "-0"}, {3, "0.5"}, {3, "1E+5"}, {3, "-2.5e-3"}, {3, "10e7"},
+                                                   {3, "0E0"}, {0, ""}}},
+        Token_case{"1\"a\"", {{3, "1"}, {4, "\"a\""}, {0, ""}}},
+        Token_case{"\"\"", {{4, "\"\""}, {0, ""}}},
+        Token_case{"\"a\tb\nc\rd\"", {{4, "\"a\tb\nc\rd\""}, {0, ""}}},
+        Token_case{"\"\x7F\x80\xC3\xA9\xEF\"", {{4, "\"\x7F\x80\xC3\xA9\xEF\""}, {0, ""}}},
+        Token_case{R"("\"\\\/\b\f\n\r\t")", {{4, R"("\"\\\/\b\f\n\r\t")"}, {0, ""}}},
+        Token_case{R"("\u00E9\u00e9\uABCD\uabcd\u0000")", {{4, R"("\u00E9\u00e9\uABCD\uabcd\u0000")"}, {0, ""}}},
+        // A NUL inside a string is an ordinary byte; outside one it ends the text.
+        Token_case{"\"a\0b\" 1"s, {{4, "\"a\0b\""s}, {3, "1"}, {0, ""}}},
+        Token_case{"1\0garbage"s, {{3, "1"}, {0, ""}}}, Token_case{"\0["s, {{0, ""}}}));
+
+// --- Parse events -------------------------------------------------------------
+
+TEST(JsonParser, EventsFollowTheText)
+{
+    EXPECT_EQ(events(""), (std::vector<unsigned>{0}));
+    EXPECT_EQ(events("1 2 3"), (std::vector<unsigned>{3, 3, 3, 0}));
+    EXPECT_EQ(events("[]{}"), (std::vector<unsigned>{5, 6, 7, 8, 0}));
+    EXPECT_EQ(events(R"({"a":[null,true,"s"],"b":{}} 7)"),
+              (std::vector<unsigned>{7, 4, 5, 1, 2, 4, 6, 4, 7, 8, 8, 3, 0}));
+}
+
+TEST(JsonParser, TokenIsTheScalarsText)
+{
+    kesp::Json_parser parser(R"([-1.5e3, "x\n"])");
+    EXPECT_EQ(parser(), 5u);
+    EXPECT_EQ(parser(), 3u);
+    EXPECT_EQ(parser.tok(), "-1.5e3");
+    EXPECT_EQ(parser(), 4u);
+    EXPECT_EQ(parser.tok(), R"("x\n")");
+    EXPECT_EQ(parser(), 6u);
+    EXPECT_EQ(parser(), 0u);
+    EXPECT_TRUE(parser.stack.empty());
+}
+
+// --- Rejections, with the whole report ----------------------------------------
+
+struct Reject_case {
+    const char* name;
+    std::string text;
+    std::string report;
+};
+
+void PrintTo(const Reject_case& c, std::ostream* os) { *os << c.name; }
+
+class Rejects : public testing::TestWithParam<Reject_case> {};
+
+TEST_P(Rejects, WithReport)
+{
+    EXPECT_EQ(rejection(GetParam().text), GetParam().report);
+}
+
+std::string syntax(const std::string& line, const std::string& marker)
+{
+    return "syntax error\n    1 | " + line + "\n      | " + marker + "\n";
+}
+
+std::string unexpected(const std::string& line, const std::string& marker)
+{
+    return "unexpected token\n    1 | " + line + "\n      | " + marker + "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Json, Rejects,
+    testing::Values(
+        // Numbers.
+        Reject_case{"plus", "+1", syntax("+1", "^")}, Reject_case{"lone_point", ".5", syntax(".5", "^")},
+        Reject_case{"lone_minus", "-", syntax("-", "~^")}, Reject_case{"no_fraction", "1.", syntax("1.", "~~^")},
+        Reject_case{"no_exponent", "1e", syntax("1e", "~~^")},
+        Reject_case{"exponent_sign_only", "1e+", syntax("1e+", "~~~^")},
+        Reject_case{"second_point", "1.5.2", syntax("1.5.2", "   ^")},
+        Reject_case{"minus_letter", "-a", syntax("-a", "~^")},
+        // Literals.
+        Reject_case{"nul", "nul", syntax("nul", "~~~^")}, Reject_case{"trUe", "trUe", syntax("trUe", "~~^")},
+        Reject_case{"word", "[1]x", syntax("[1]x", "   ^")}, Reject_case{"capital", "True", syntax("True", "^")},
+        // Strings.
+        Reject_case{"bad_escape", R"("\x")", syntax(R"("\x")", "~~^")},
+        Reject_case{"short_unicode", R"("\u00")", syntax(R"("\u00")", "~~~~~^")},
+        Reject_case{"unicode_non_hex", R"("\u00G0")", syntax(R"("\u00G0")", "~~~~~^")},
+        Reject_case{"control_in_string", "\"a\x01\"", syntax("\"a\x01\"", "~~^")},
+        Reject_case{"f0_in_string", "\"\xF0\x9F\x98\x80\"", syntax("\"\xF0\x9F\x98\x80\"", "~^")},
+        Reject_case{"ff_in_string", "\"\xFF\"", syntax("\"\xFF\"", "~^")},
+        // An unfinished string is reported on itself and the end of the text.
+        Reject_case{"unterminated_string", "[\"abc", syntax("[\"abc", " ~~~~^")},
+        Reject_case{"unterminated_after_escape", "\"a\\", syntax("\"a\\", "~~~^")},
+        Reject_case{"unterminated_after_nul", "\"a\0"s, syntax("\"a\0"s, "~~~^")},
+        Reject_case{"unterminated_over_lines", "{\"k\":\"ab\ncd",
+                    "syntax error\n    1 | {\"k\":\"ab\ncd\n      |      ~~~~~~^\n"},
+        // Bytes between tokens.
+        Reject_case{"form_feed", "\f1", syntax("\f1", "^")}, Reject_case{"vertical_tab", "1\v", syntax("1\v", "~^")},
+        Reject_case{"f0_outside", "[\xF0]", syntax("[\xF0]", "~^")},
+        Reject_case{"ff_outside", "\xFF", syntax("\xFF", "^")},
+        // Grammar.
+        Reject_case{"array_trailing_comma", "[1,]", unexpected("[1,]", "   ~^")},
+        Reject_case{"object_trailing_comma", R"({"a":1,})", unexpected(R"({"a":1,})", "       ~^")},
+        Reject_case{"number_key", "{1:2}", unexpected("{1:2}", " ~^")},
+        Reject_case{"missing_comma", "[1 2]", unexpected("[1 2]", "   ~^")},
+        Reject_case{"missing_colon", R"({"a" 1})", unexpected(R"({"a" 1})", "     ~^")},
+        Reject_case{"missing_value", R"({"a"})", unexpected(R"({"a"})", "    ~^")},
+        Reject_case{"colon_at_top", ":", unexpected(":", "~^")},
+        Reject_case{"close_at_top", "1]", unexpected("1]", " ~^")},
+        Reject_case{"mismatched_close", "[}", unexpected("[}", " ~^")},
+        Reject_case{"lone_bracket", "[", unexpected("[", " ^")},
+        Reject_case{"open_object", R"({"a":1)", unexpected(R"({"a":1)", "      ^")},
+        // A document needs at least one value.
+        Reject_case{"empty", "", unexpected("", "^")}, Reject_case{"blank", " \n", "unexpected token\n    2 | \n      | ^\n"},
+        Reject_case{"nul_first", "\0 1"s, unexpected("\0 1"s, "^")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A string left open at the end must not be closed by bytes that happen to lie
+// beyond the text in memory.
+TEST(JsonParser, UnfinishedStringDoesNotReadPastTheText)
+{
+    std::string memory = "\"abc\0\"]"s;
+    kesp::Json_parser parser(std::string_view(memory.data(), 4));
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(parser(), std::runtime_error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), syntax("\"abc", "~~~~^"));
+}
+
+TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
+{
+    const std::string texts[] = {
+        "0", "-0", "0.5", "1E+5", "-2.5e-3", "1e-0", "null", "true", "false", "\"\"", "[]", "{}", " [ 1 , 2 ] ",
+        "\"a\tb\nc\r\"", R"("\"\\\/\b\f\n\r\t\u00e9\u00E9")", "\"\x7F\xEF\xBF\xBF\"", R"({"a":{"b":[{}]}})",
+        "1 2", "[]{}", "\t\r\n1", "1\0\x01\xFF"s,
+    };
+    for (const auto& text : texts)
+        EXPECT_NO_THROW(Json_doc doc(text)) << hex(text);
+}
+
+// --- Documents and values -----------------------------------------------------
+
+std::vector<std::string> keys(const Json& obj)
+{
+    std::vector<std::string> out;
+    for (auto m = obj.obj().first; m != obj.obj().last; ++m)
+        out.emplace_back(m->first.str());
+    return out;
+}
+
+TEST(JsonDoc, RootIsTheLastTopLevelValue)
+{
+    Json_doc doc("1 2"s);
+    EXPECT_EQ(doc.root().num(), 2);
+    Json_doc mixed(R"({"a":1} [3] "s")");
+    EXPECT_EQ(mixed.root().str(), "s");
+}
+
+TEST(JsonDoc, TakesTheTextOver)
+{
+    std::string text = R"({"k":"v"})";
+    Json_doc doc(std::move(text));
+    EXPECT_EQ(doc.root().obj().at("k").str(), "v");
+}
+
+TEST(JsonDoc, ScalarsViewTheDocumentsText)
+{
+    const std::string text = R"(["a\nb", 12])";
+    Json_doc doc(text);
+    auto arr = doc.root().arr();
+    EXPECT_EQ(arr.at(0).str(), R"(a\nb)");
+    EXPECT_EQ(arr.at(0).size, 4u);
+    EXPECT_EQ(arr.at(1).size, 2u);
+    EXPECT_EQ(arr.at(1).type, Json::Type::num);
+    // A copy of the text, not the caller's string.
+    EXPECT_NE(static_cast<const char*>(arr.at(0).data), text.data() + 2);
+}
+
+TEST(JsonDoc, ArraysKeepDocumentOrder)
+{
+    Json_doc doc("[3, [4], null, true, {}]"s);
+    auto arr = doc.root().arr();
+    ASSERT_EQ(arr.end() - arr.begin(), 5);
+    EXPECT_EQ(arr.at(0).num_as<std::int32_t>(), 3);
+    EXPECT_EQ(arr.at(1).arr().at(0).num(), 4);
+    EXPECT_EQ(arr.at(2).type, Json::Type::nul);
+    EXPECT_TRUE(arr.at(3).bol());
+    EXPECT_EQ(arr.at(4).type, Json::Type::obj);
+    try {
+        arr.at(5);
+        ADD_FAILURE() << "no throw";
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "kesp::Json_arr accessed out of range");
+    }
+}
+
+TEST(JsonDoc, EmptyContainers)
+{
+    Json_doc doc("[[], {}]"s);
+    auto arr = doc.root().arr().at(0).arr();
+    EXPECT_EQ(arr.begin(), arr.end());
+    EXPECT_THROW(arr.at(0), std::out_of_range);
+    auto obj = doc.root().arr().at(1).obj();
+    EXPECT_EQ(obj.find(""), nullptr);
+    EXPECT_EQ(obj.find("a"), nullptr);
+    EXPECT_THROW(obj.at(""), std::out_of_range);
+}
+
+TEST(JsonObj, MembersSortedByRawKeyBytes)
+{
+    Json_doc doc(R"({"b":1, "a":2, "c":3, "ab":4, "": 5, "\u0041":6, "B":7, "z":8, "é":9})");
+    EXPECT_EQ(keys(doc.root()), (std::vector<std::string>{"", "B", "\\u0041", "a", "ab", "b", "c", "z", "é"}));
+    Json_doc prefix(R"({"ab":1, "a":2})");
+    EXPECT_EQ(keys(prefix.root()), (std::vector<std::string>{"a", "ab"}));
+}
+
+TEST(JsonObj, AtAndFindBisect)
+{
+    // Enough members in a shuffled order that a wrong bisection misses some.
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i)
+        names.push_back("k" + std::to_string(i * 7));
+    std::mt19937 rng(5);
+    std::shuffle(names.begin(), names.end(), rng);
+    std::string text = "{";
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i ? ",\"" : "\"") + names[i] + "\":" + names[i].substr(1);
+    text += "}";
+    Json_doc doc(text);
+    auto obj = doc.root().obj();
+    ASSERT_EQ(obj.last - obj.first, 300);
+    for (int i = 0; i < 300; ++i) {
+        std::string k = "k" + std::to_string(i * 7);
+        ASSERT_NE(obj.find(k.c_str()), nullptr) << k;
+        EXPECT_EQ(obj.at(k.c_str()).num_as<std::int32_t>(), i * 7);
+        std::string missing = "k" + std::to_string(i * 7 + 1);
+        EXPECT_EQ(obj.find(missing.c_str()), nullptr) << missing;
+    }
+    EXPECT_EQ(obj.find("k"), nullptr);
+    EXPECT_EQ(obj.find("k00"), nullptr);
+    EXPECT_EQ(obj.find("l"), nullptr);
+    EXPECT_EQ(obj.find(""), nullptr);
+}
+
+TEST(JsonObj, MissingKeyNamesIt)
+{
+    Json_doc doc(R"({"width": 8})");
+    try {
+        doc.root().obj().at("height");
+        ADD_FAILURE() << "no throw";
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "kesp::Json_obj does not have \"height\"");
+    }
+}
+
+TEST(JsonObj, DuplicateKeysAreKept)
+{
+    Json_doc doc(R"({"a":1, "b":0, "a":2})");
+    auto obj = doc.root().obj();
+    EXPECT_EQ(obj.last - obj.first, 3);
+    double a = obj.at("a").num();
+    EXPECT_TRUE(a == 1 || a == 2) << a;
+    EXPECT_EQ(obj.at("b").num(), 0);
+}
+
+TEST(JsonObj, KeysAreNotDecoded)
+{
+    Json_doc doc(R"({"a\u0062": 1, "c\/d": 2})");
+    auto obj = doc.root().obj();
+    EXPECT_EQ(obj.find("ab"), nullptr);
+    EXPECT_NE(obj.find("a\\u0062"), nullptr);
+    EXPECT_EQ(obj.find("c/d"), nullptr);
+    EXPECT_NE(obj.find("c\\/d"), nullptr);
+}
+
+struct Number_case {
+    const char* text;
+    std::int32_t i32;
+    std::uint32_t u32;
+    double dbl;
+};
+
+TEST(JsonNumber, Conversions)
+{
+    const Number_case cases[] = {
+        {"7", 7, 7, 7},
+        {"-0", 0, 0, -0.0},
+        {"0.5", 0, 0, 0.5},
+        {"1.9", 1, 1, 1.9},
+        {"-1.9", -1, 0, -1.9},
+        {"1e3", 1, 1, 1000},
+        {"2147483647", 2147483647, 2147483647u, 2147483647.0},
+        {"2147483648", 0, 2147483648u, 2147483648.0},
+        {"-2147483648", -2147483647 - 1, 0, -2147483648.0},
+        {"-2147483649", 0, 0, -2147483649.0},
+        {"4294967295", 0, 4294967295u, 4294967295.0},
+        {"4294967296", 0, 0, 4294967296.0},
+        {"3221225473", 0, 3221225473u, 3221225473.0},
+        {"1e400", 1, 1, 0},
+        {"-1e400", -1, 0, 0},
+        {"1e-400", 1, 1, 0},
+        {"1.7976931348623157e308", 1, 1, 1.7976931348623157e308},
+        {"5e-324", 5, 5, 5e-324},
+        {"0.1", 0, 0, 0.1},
+    };
+    for (const auto& c : cases) {
+        Json v(c.text, static_cast<unsigned>(std::char_traits<char>::length(c.text)), Json::Type::num);
+        EXPECT_EQ(v.num_as<std::int32_t>(), c.i32) << c.text;
+        EXPECT_EQ(v.num_as<std::uint32_t>(), c.u32) << c.text;
+        EXPECT_EQ(v.num(), c.dbl) << c.text;
+        EXPECT_EQ(std::signbit(v.num()), std::signbit(c.dbl)) << c.text;
+    }
+}
+
+TEST(JsonNumber, ReadsOnlyItsOwnText)
+{
+    // Numbers in an array: each view ends at its own last digit.
+    Json_doc doc("[12,345,6.5e1]"s);
+    auto arr = doc.root().arr();
+    EXPECT_EQ(arr.at(0).num_as<std::int32_t>(), 12);
+    EXPECT_EQ(arr.at(1).num_as<std::int32_t>(), 345);
+    EXPECT_EQ(arr.at(2).num(), 65);
+    EXPECT_EQ(arr.at(2).num_as<float>(), 65.0f);
+}
+
+TEST(JsonValue, Booleans)
+{
+    Json_doc doc("[true, false]"s);
+    EXPECT_TRUE(doc.root().arr().at(0).bol());
+    EXPECT_FALSE(doc.root().arr().at(1).bol());
+}
+
+TEST(JsonValue, AccessorsRequireTheirType)
+{
+    Json_doc doc(R"([null, true, 1, "s", [], {}])");
+    auto arr = doc.root().arr();
+    const Json none;
+    const Json* values[] = {&arr.at(0), &arr.at(1), &arr.at(2), &arr.at(3), &arr.at(4), &arr.at(5), &none};
+    for (const Json* v : values) {
+        auto t = v->type;
+        if (t != Json::Type::bol) {
+            EXPECT_THROW(v->bol(), std::bad_cast) << int(t);
+        }
+        if (t != Json::Type::num) {
+            EXPECT_THROW(v->num(), std::bad_cast) << int(t);
+            EXPECT_THROW(v->num_as<std::int32_t>(), std::bad_cast) << int(t);
+        }
+        if (t != Json::Type::str) {
+            EXPECT_THROW(v->str(), std::bad_cast) << int(t);
+        }
+        if (t != Json::Type::arr) {
+            EXPECT_THROW(v->arr(), std::bad_cast) << int(t);
+        }
+        if (t != Json::Type::obj) {
+            EXPECT_THROW(v->obj(), std::bad_cast) << int(t);
+        }
+    }
+}
+
+TEST(JsonValue, MoveLeavesNone)
+{
+    Json_doc doc(R"([[1, 2], {"a": "b"}])");
+    auto arr = doc.root().arr();
+    Json& inner = const_cast<Json&>(arr.at(0));
+    Json taken(std::move(inner));
+    EXPECT_EQ(inner.type, Json::Type::none);
+    EXPECT_EQ(inner.data, nullptr);
+    EXPECT_EQ(inner.size, 0u);
+    EXPECT_EQ(taken.arr().at(1).num(), 2);
+
+    // Assignment exchanges: the target's old value ends up in the source.
+    Json& obj = const_cast<Json&>(arr.at(1));
+    taken = std::move(obj);
+    EXPECT_EQ(taken.obj().at("a").str(), "b");
+    EXPECT_EQ(obj.arr().at(0).num(), 1);
+}
+
+TEST(JsonValue, ContainersFromRanges)
+{
+    std::string text = "xy";
+    Json elements[] = {Json(text.data(), 1, Json::Type::str), Json(text.data() + 1, 1, Json::Type::str)};
+    Json arr(elements, elements + 2);
+    EXPECT_EQ(elements[0].type, Json::Type::none);
+    EXPECT_EQ(arr.arr().at(1).str(), "y");
+
+    std::pair<Json, Json> members[1];
+    members[0].first = Json(text.data(), 1, Json::Type::str);
+    members[0].second = std::move(arr);
+    Json obj(members, members + 1);
+    EXPECT_EQ(members[0].second.type, Json::Type::none);
+    EXPECT_EQ(obj.obj().at("x").arr().at(0).str(), "x");
+}
+
+// Deep nesting is neither refused nor a stack overflow, in the parse or when the
+// values are destroyed.
+TEST(JsonDoc, NestingMillionsDeep)
+{
+    const std::size_t depth = 1'000'000;
+    for (auto [open, close] : {std::pair{"[", "]"}, std::pair{"{\"k\":", "}"}}) {
+        std::string text;
+        for (std::size_t i = 0; i < depth; ++i)
+            text += open;
+        text += "7";
+        for (std::size_t i = 0; i < depth; ++i)
+            text += close;
+        Json_doc doc(std::move(text));
+        const Json* v = &doc.root();
+        std::size_t levels = 0;
+        while (v->type == Json::Type::arr || v->type == Json::Type::obj) {
+            v = v->type == Json::Type::arr ? &v->arr().at(0) : &v->obj().at("k");
+            ++levels;
+        }
+        EXPECT_EQ(levels, depth);
+        EXPECT_EQ(v->num(), 7);
+    }
+}
+
+// --- String decoding ------------------------------------------------------------
+
+TEST(EscapeJsonString, DecodesEachEscape)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"plain \xC3\xA9", "plain \xC3\xA9"},
+        {R"(a\nb)", "a\nb"},
+        {R"(\"\\\/\b\f\n\r\t)", "\"\\/\b\f\n\r\t"},
+        {R"(\u0041\u00e9\u00E9)", "A\xC3\xA9\xC3\xA9"},
+        {R"(\u20AC\u20ac)", "\xE2\x82\xAC\xE2\x82\xAC"},
+        {R"(\u0000)", "\0"s},
+        {R"(\uFFFF)", "\xEF\xBF\xBF"},
+        // A surrogate pair stays two three-byte sequences.
+        {R"(\uD83D\uDE00)", "\xED\xA0\xBD\xED\xB8\x80"},
+        {R"(x\\u0041)", "x\\u0041"},
+    };
+    for (const auto& [raw, decoded] : cases)
+        EXPECT_EQ(kesp::escape_json_string(raw), decoded) << raw;
+}
+
+TEST(EscapeJsonString, DecodesWhatStrGives)
+{
+    Json_doc doc(R"({"music": "..\/sound\/theme.ogg", "empty": ""})");
+    auto obj = doc.root().obj();
+    EXPECT_EQ(kesp::escape_json_string(obj.at("music").str()), "../sound/theme.ogg");
+    EXPECT_EQ(obj.at("empty").str(), "");
+    EXPECT_EQ(kesp::escape_json_string(obj.at("empty").str()), "");
+}
+
+TEST(EscapeJsonStringDeathTest, StopsOnAnEscapeTheTokenizerRejects)
+{
+    EXPECT_DEATH(kesp::escape_json_string(R"(\x)"), "");
+    EXPECT_DEATH(kesp::escape_json_string("a\\"), "");
+    EXPECT_DEATH(kesp::escape_json_string(R"(\u12)"), "");
+}
+
+TEST(ParseCodepoint, ReadsFourHexDigits)
+{
+    const char* text = "00e9Ab";
+    const char* p = text;
+    EXPECT_EQ(kesp::parse_codepoint(p), 0xE9);
+    EXPECT_EQ(p, text + 4);
+    const char* q = "FfFf";
+    EXPECT_EQ(kesp::parse_codepoint(q), 0xFFFF);
+}
+
+}  // namespace
