@@ -195,6 +195,8 @@ void stop_audio() {
     Mix_HaltMusic();
 }
 
+void show_cursor(bool shown) { SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE); }
+
 void viewport(const Box& view, float scale) {
     Vec size = view.size() * scale;
     Vec origin = (wsize - size) * 0.5f;

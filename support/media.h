@@ -70,6 +70,9 @@ void play_audio(const Audio* audio);
 // Stops every sound and the music.
 void stop_audio();
 
+// Shows or hides the mouse cursor over the window.
+void show_cursor(bool shown);
+
 // Places the GL viewport for a view box at a scale, centred in the window.
 void viewport(const Box& view, float scale);
 
