@@ -57,7 +57,8 @@ struct Pixels {
 
 // Level 0 of a 2D texture (binds it); empty when nothing was ever sent to it.
 Pixels read_texture(unsigned texture);
-// The shared window's drawing buffer, flipped so that row 0 is the top row.
+// The shared window's drawing buffer, flipped so that row 0 is the top row. The
+// window may have no alpha channel, so alpha always reads as 255.
 Pixels read_window();
 
 }  // namespace test
