@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <climits>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -44,6 +45,8 @@ struct Placement {
     int x, y;
     Skyline after;
 };
+
+void PrintTo(const Placement& p, std::ostream* os) { *os << p.what; }
 
 class Placing : public testing::TestWithParam<Placement> {};
 
