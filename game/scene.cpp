@@ -1,0 +1,154 @@
+#include "game/scene.h"
+
+#include "support/json.h"
+#include "support/log.h"
+
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+constexpr float _tile = 8;
+
+// The integer conversion of a number, sign-extended to the loader's widths.
+std::uint64_t _count(const kesp::Json& v) {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(v.num_as<std::int32_t>()));
+}
+
+std::string _raw(const kesp::Json& v) { return std::string(v.str()); }
+
+int _floor_cell(float edge) { return static_cast<int>(std::floor(static_cast<double>(edge / _tile))); }
+int _ceil_cell(float edge) { return static_cast<int>(std::ceil(static_cast<double>(edge / _tile))); }
+
+}  // namespace
+
+void Scene::load(const std::filesystem::path& map) {
+    kesp::Prof_lock timing("Loading scene");
+    Loader{*this}(map);
+}
+
+void Scene::swap_tiles(const kesp::Box& a, const kesp::Box& b) {
+    int ax = _floor_cell(a.l), ay = _floor_cell(a.u);
+    int bx = _floor_cell(b.l), by = _floor_cell(b.u);
+    int w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
+    for (int i = 0; i < w; ++i)
+        for (int j = 0; j < h; ++j) {
+            std::swap(background.tiles.at(ax + i, ay + j), background.tiles.at(bx + i, by + j));
+            // Grid<bool> cells are plain bools, so std::swap works on them too.
+            std::swap(physics.solid.at(ax + i, ay + j), physics.solid.at(bx + i, by + j));
+        }
+}
+
+void Loader::operator()(const std::filesystem::path& map) {
+    file = map;
+    dir = map.parent_path();
+    {
+        std::ifstream in(map);
+        if (!in) throw std::runtime_error("can't open \"" + map.string() + "\"");
+        kesp::Json_doc doc(kesp::slurp(in));
+        parse(doc.root().obj());
+    }
+    if (!player) refuse("no \"player\" object");
+    kesp::log_info("Playing %s", title.c_str());
+    load_background_music();
+}
+
+void Loader::refuse(const std::string& problem) const {
+    throw std::runtime_error("\"" + file.string() + "\": " + problem);
+}
+
+void Loader::parse(const kesp::Json_obj& map) {
+    width = _count(map.at("width"));
+    height = _count(map.at("height"));
+    tilewidth = _count(map.at("tilewidth"));
+    tileheight = _count(map.at("tileheight"));
+    if (tilewidth == 0) refuse("\"tilewidth\" is 0");
+    if (tileheight == 0) refuse("\"tileheight\" is 0");
+    for (const kesp::Json& v : map.at("properties").arr()) parse_property(v.obj());
+    for (const kesp::Json& v : map.at("tilesets").arr()) parse_tileset(v.obj());
+    for (const kesp::Json& v : map.at("layers").arr()) parse_layer(v.obj());
+}
+
+void Loader::parse_property(const kesp::Json_obj& property) {
+    std::string_view name = property.at("name").str();
+    if (name == "music")
+        music = dir / kesp::escape_json_string(property.at("value").str());
+    else if (name == "title")
+        title = _raw(property.at("value"));
+}
+
+void Loader::parse_tileset(const kesp::Json_obj& tileset) {
+    solid.resize(_count(tileset.at("tilecount")));
+    std::uint64_t rows = _count(tileset.at("imageheight")) / tileheight;
+    std::uint64_t cols = _count(tileset.at("imagewidth")) / tilewidth;
+    scene.background.add_tiles(dir / kesp::escape_json_string(tileset.at("image").str()), cols, rows);
+    for (const kesp::Json& v : tileset.at("tiles").arr()) parse_tileset_tile(v.obj());
+}
+
+void Loader::parse_tileset_tile(const kesp::Json_obj& tile) {
+    bool is_solid = tile.at("type").str() == "solid";
+    std::uint64_t id = _count(tile.at("id"));
+    if (id >= solid.size())
+        refuse("tileset tile \"id\" " + std::to_string(static_cast<std::int64_t>(id)) +
+               " is not below \"tilecount\" " + std::to_string(solid.size()));
+    solid[id] = is_solid;
+}
+
+void Loader::parse_layer(const kesp::Json_obj& layer) {
+    std::string_view type = layer.at("type").str();
+    if (type == "tilelayer")
+        parse_tilelayer(layer);
+    else if (type == "objectgroup")
+        parse_objectgroup(layer);
+}
+
+void Loader::parse_tilelayer(const kesp::Json_obj& layer) {
+    kesp::Json_arr data = layer.at("data").arr();
+    auto entries = static_cast<std::uint64_t>(data.end() - data.begin());
+    std::uint64_t cells;
+    if (__builtin_mul_overflow(width, height, &cells) || entries != cells)
+        refuse("tile layer \"data\" holds " + std::to_string(entries) + " entries, not " +
+               std::to_string(width) + " x " + std::to_string(height));
+    scene.background.tiles.resize(width, height);
+    scene.physics.solid.resize(width, height);
+    std::int32_t* tiles = scene.background.tiles.begin();
+    bool* solids = scene.physics.solid.begin();
+    for (const kesp::Json& v : data) {
+        auto n = v.num_as<std::uint32_t>();
+        if (n != 0 && tile_index(static_cast<std::int32_t>(n)) >= solid.size())
+            refuse("tile number " + std::to_string(n) + " is beyond the tileset's \"tilecount\" " +
+                   std::to_string(solid.size()));
+        *tiles++ = static_cast<std::int32_t>(n);
+        *solids++ = n != 0 && solid[tile_index(static_cast<std::int32_t>(n))] != 0;
+    }
+}
+
+void Loader::parse_objectgroup(const kesp::Json_obj& layer) {
+    for (const kesp::Json& v : layer.at("objects").arr()) parse_object(v.obj());
+}
+
+void Loader::parse_object(const kesp::Json_obj& object) {
+    std::string type = _raw(object.at("type"));
+    std::string name = _raw(object.at("name"));
+    auto w = static_cast<float>(object.at("width").num());
+    auto h = static_cast<float>(object.at("height").num());
+    auto x = static_cast<float>(object.at("x").num());
+    auto y = static_cast<float>(object.at("y").num());
+    kesp::Box box = kesp::Box::from_corner({x, y}, {w, h});
+    if (type == "player") {
+        scene.mobs.construct("player", box, nullptr);
+        player = true;
+    } else if (type == "room") {
+        scene.rooms.push_back(box);
+    } else {
+        scene.places.push_back(Place{std::move(type), std::move(name), box});
+    }
+}
+
+void Loader::load_background_music() {
+    // Streamed while it plays; without audio or a loadable file the game runs silent.
+    scene.music = kesp::load_audio(music, 0);
+    if (scene.music) scene.music->play();
+}
