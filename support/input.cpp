@@ -277,6 +277,9 @@ void detach_gamepad(SDL_JoystickID id) {
     auto it = std::find_if(_gamepads.begin(), _gamepads.end(),
                            [id](SDL_GameController* g) { return gamepad_id(g) == id; });
     if (it == _gamepads.end()) {
+        // SDL 2 announces every joystick's removal as a gamepad's too; only what
+        // arrived as a gamepad is one.
+        if (!_gamepad_ids.count(id)) return;
         SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "Attempt to detach unattached gamepad");
         return;
     }
