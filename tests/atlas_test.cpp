@@ -93,6 +93,20 @@ TEST_F(Atlas, CellsBecomeTilesNumberedInOrderAndCopiedInPlace) {
     EXPECT_EQ(tex.at(0, 8), 0u);
 }
 
+TEST_F(Atlas, UploadLeavesNoGlErrorAndClampsToTheEdge) {
+    kesp::Atlas atlas(64, 0, GL_NEAREST);
+    test::Surface img = test::make_image(8, 8, [](int, int) { return test::rgba(1, 2, 3, 255); });
+    ASSERT_EQ(atlas.add(img.get(), 1, 1, -1), 0);
+    while (glGetError() != GL_NO_ERROR) {}
+    glBindTexture(GL_TEXTURE_2D, atlas.upload());
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    GLint wrap_s = 0, wrap_t = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap_s);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrap_t);
+    EXPECT_EQ(wrap_s, GL_CLAMP_TO_EDGE);
+    EXPECT_EQ(wrap_t, GL_CLAMP_TO_EDGE);
+}
+
 TEST_F(Atlas, TheHundredAndTwentyNinthTileWrapsToTheNextRow) {
     kesp::Atlas atlas(1024, 0, GL_NEAREST);
     ASSERT_EQ(atlas.load(file(129 * 8, 8, 3), 129, 1, -1), 0);
