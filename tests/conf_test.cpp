@@ -1,0 +1,217 @@
+#include "game/conf.h"
+
+#include "common/process.h"
+#include "support/input.h"
+#include "support/media.h"
+#include "support/paths.h"
+
+#include <SDL_log.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace kesp {
+
+// Found by argument lookup from the assertions.
+bool operator==(const Conf& a, const Conf& b) {
+    return a.width == b.width && a.height == b.height && a.full == b.full && a.vsync == b.vsync &&
+           a.fps == b.fps;
+}
+
+void PrintTo(const Conf& c, std::ostream* os) {
+    *os << "{" << c.width << ", " << c.height << ", " << c.full << ", " << c.vsync << ", " << c.fps << "}";
+}
+
+}  // namespace kesp
+
+namespace {
+
+using namespace kesp;
+
+const char* const default_text =
+    "\n"
+    "[media]\n"
+    "width = -1\n"
+    "height = -1\n"
+    "full = 1\n"
+    "vsync = 1\n"
+    "fps = 60\n"
+    "\n"
+    "[input]\n"
+    "left = key(Left) key(J) gbutton(dpleft) gaxis-(leftx) jhat_l(0) jaxis-(0) \n"
+    "right = key(Right) key(L) gbutton(dpright) gaxis+(leftx) jhat_r(0) jaxis+(0) \n"
+    "up = key(Up) key(I) gbutton(dpup) gaxis-(lefty) jhat_u(0) jaxis-(1) \n"
+    "down = key(Down) key(K) gbutton(dpdown) gaxis+(lefty) jhat_d(0) jaxis+(1) \n"
+    "accept = key(X) gbutton(a) jbutton(0) \n"
+    "cancel = key(Z) gbutton(b) jbutton(2) \n"
+    "start = key(Return) gbutton(start) jbutton(7) \n"
+    "menu = key(Escape) gbutton(back) jbutton(6) \n";
+
+std::vector<std::string> warnings;
+
+void record_log(void*, int, SDL_LogPriority priority, const char* message) {
+    if (priority == SDL_LOG_PRIORITY_WARN) warnings.push_back(message);
+}
+
+// Settings in a fresh folder: a system-wide configuration directory "sys" searched
+// before the user's "user".
+class Settings : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_config = paths.config;
+        paths.config = Dirs(dir / "user", (dir / "sys").string());
+        conf = Conf{-1, -1, true, true, 60};
+        inputs.clear();
+        SDL_LogGetOutputFunction(&old_log, &old_log_data);
+        SDL_LogSetOutputFunction(record_log, nullptr);
+        warnings.clear();
+    }
+    void TearDown() override {
+        SDL_LogSetOutputFunction(old_log, old_log_data);
+        paths.config = saved_config;
+        conf = Conf{-1, -1, true, true, 60};
+        inputs.clear();
+    }
+
+    fs::path user_file() const { return dir / "user/quorla/game.cfg"; }
+    fs::path sys_file() const { return dir / "sys/quorla/game.cfg"; }
+
+    // Loads text as the user's file and gives what a save then writes.
+    std::string load_and_save(const std::string& text) {
+        test::write_file(user_file(), text);
+        EXPECT_TRUE(conf_load());
+        EXPECT_TRUE(conf_save());
+        return test::read_file(user_file());
+    }
+
+    test::Temp_dir dir;
+
+private:
+    Dirs saved_config{{}, {}};
+    SDL_LogOutputFunction old_log = nullptr;
+    void* old_log_data = nullptr;
+};
+
+TEST_F(Settings, WithoutAFileTheDefaultsStandAndAreSaved) {
+    EXPECT_FALSE(conf_load());
+    EXPECT_EQ(conf, (Conf{-1, -1, true, true, 60}));
+    ASSERT_EQ(inputs.size(), 8u);
+    EXPECT_EQ(inputs[4].catches, (std::vector<Catch>{Catch_scancode{SDL_SCANCODE_X},
+                                                     Catch_gbutton{SDL_CONTROLLER_BUTTON_A},
+                                                     Catch_jbutton{0}}));
+    EXPECT_TRUE(conf_save());
+    EXPECT_EQ(test::read_file(user_file()), default_text);
+}
+
+TEST_F(Settings, ValuesReadAsTheirFieldsRead) {
+    struct Case { const char* text; Conf result; };
+    const Case cases[] = {
+        {"", {-1, -1, true, true, 60}},
+        {"[media]\n", {-1, -1, true, true, 60}},
+        {"[media]\nfps = 30\n", {-1, -1, true, true, 30}},
+        {"[media]\nwidth = abc\nheight = 720px\nfull = true\nvsync = 2\n", {0, 720, false, true, 60}},
+        {"[media]\nwidth = 800\nwidth = 640\nfull =\n", {800, -1, true, true, 60}},
+        {"[Media]\nfps = 30\n[media]\nFPS = 20\nfull = 0\n", {-1, -1, false, true, 60}},
+        {"fps = 30\n[input]\nfps = 30\n[other]\nx = 1\n", {-1, -1, true, true, 60}},
+    };
+    for (const Case& k : cases) {
+        conf = Conf{-1, -1, true, true, 60};
+        test::write_file(user_file(), k.text);
+        EXPECT_TRUE(conf_load()) << k.text;
+        EXPECT_EQ(conf, k.result) << k.text;
+    }
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(Settings, AFrameRateBelowOneKeepsTheDefaultWithAWarning) {
+    for (const char* fps : {"0", "-30", "none"}) {
+        conf = Conf{-1, -1, true, true, 60};
+        warnings.clear();
+        test::write_file(user_file(), std::string("[media]\nfps = ") + fps + "\n");
+        EXPECT_TRUE(conf_load());
+        EXPECT_EQ(conf.fps, 60) << fps;
+        EXPECT_EQ(warnings.size(), 1u) << fps;
+    }
+}
+
+TEST_F(Settings, BindingListsAreKeptOrCut) {
+    test::write_file(user_file(),
+                     "[input]\n"
+                     "left =\n"                            // empty: defaults stay
+                     "right = bogus(1) key(A)\n"           // nothing valid: defaults stay
+                     "up = key(W) bogus(1) key(A)\n"       // cut at the first invalid one
+                     "down = jbutton(3)jhat_d(1)\n"
+                     "accept = key(Space)\n"
+                     "accept = key(A)\n"                   // the first occurrence counts
+                     "Cancel = key(C)\n");                 // names are case-sensitive
+    EXPECT_TRUE(conf_load());
+    std::vector<Input> loaded = std::move(inputs);
+    conf_init();
+    EXPECT_EQ(loaded[0].catches, inputs[0].catches);
+    EXPECT_EQ(loaded[1].catches, inputs[1].catches);
+    EXPECT_EQ(loaded[2].catches, (std::vector<Catch>{Catch_scancode{SDL_SCANCODE_W}}));
+    EXPECT_EQ(loaded[3].catches, (std::vector<Catch>{Catch_jbutton{3}, Catch_jhat<4>{1}}));
+    EXPECT_EQ(loaded[4].catches, (std::vector<Catch>{Catch_scancode{SDL_SCANCODE_SPACE}}));
+    EXPECT_EQ(loaded[5].catches, inputs[5].catches);
+}
+
+TEST_F(Settings, ASaveMakesTheFileCanonical) {
+    std::string saved = load_and_save(
+        "junk = 1\n[media]\nfps=30\nvsync = 0 # off\nextra = 2\n"
+        "[input]\nmenu = key(escape)   gbutton(BACK)\nstart = key(q\n[more]\nleft = key(A)\n");
+    std::string expected = default_text;
+    auto replace = [&](const std::string& from, const std::string& to) {
+        expected.replace(expected.find(from), from.size(), to);
+    };
+    replace("vsync = 1", "vsync = 0");
+    replace("fps = 60", "fps = 30");
+    replace("start = key(Return) gbutton(start) jbutton(7) ", "start = key(Q) ");
+    replace("menu = key(Escape) gbutton(back) jbutton(6) ", "menu = key(Escape) gbutton(back) ");
+    EXPECT_EQ(saved, expected);
+    // And reading the canonical file back changes nothing.
+    EXPECT_EQ(load_and_save(saved), saved);
+}
+
+TEST_F(Settings, ASystemFileShadowsTheUsersFile) {
+    test::write_file(sys_file(), "[media]\nfps = 30\n");
+    test::write_file(user_file(), "[media]\nfps = 50\n");
+    EXPECT_TRUE(conf_load());
+    EXPECT_EQ(conf.fps, 30);
+    conf.fps = 45;
+    EXPECT_TRUE(conf_save());
+    EXPECT_NE(test::read_file(user_file()).find("fps = 45\n"), std::string::npos);
+    EXPECT_EQ(test::read_file(sys_file()), "[media]\nfps = 30\n");
+    EXPECT_TRUE(conf_load());
+    EXPECT_EQ(conf.fps, 30);
+}
+
+TEST_F(Settings, ABrokenFileThrowsAfterTheDefaultsAreSet) {
+    test::write_file(user_file(), "[media]\nfps\t= 30\n");
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(conf_load(), std::runtime_error);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("syntax error"), std::string::npos);
+    EXPECT_EQ(inputs.size(), 8u);
+}
+
+TEST_F(Settings, AFileThatCannotBeWrittenFailsTheSave) {
+    fs::create_directories(user_file());  // a folder where the file should go
+    conf_init();
+    EXPECT_FALSE(conf_save());
+}
+
+TEST_F(Settings, InitSizesTheTableAndKeepsValues) {
+    inputs.resize(3);
+    inputs[2].value = 0.5f;
+    inputs[2].catches = {Catch_mbutton{1}};
+    conf_init();
+    ASSERT_EQ(inputs.size(), 8u);
+    EXPECT_EQ(inputs[2].value, 0.5f);
+    EXPECT_EQ(inputs[2].catches.size(), 6u);
+    EXPECT_EQ(inputs[7].value, 0.0f);
+}
+
+}  // namespace
