@@ -1,3 +1,4 @@
+#include "game/conf.h"
 #include "game/game.h"
 #include "game/strings.h"
 #include "support/media.h"
@@ -49,6 +50,7 @@ std::filesystem::path parse_options(int argc, char** argv) {
 
 int run(int argc, char** argv) {
     std::filesystem::path map = parse_options(argc, argv);
+    conf_load();
     bool played = false;
     {
         kesp::Media_lock media("Quorla");
@@ -57,6 +59,7 @@ int run(int argc, char** argv) {
             played = true;
         }
     }
+    conf_save();
     return played ? 0 : 1;
 }
 
