@@ -22,11 +22,11 @@ struct Weighted {
 };
 
 // What a character of a block stands for: tiles (one picked per cell by a hash
-// of its place, by weight), the tiles for a top or bottom open to the air, and
-// optionally a mob or a multi-tile stamp anchored at the cell.
+// of its place, by weight), and the tiles for a top or a bottom open to the air
+// and for a cell under something solid.
 struct Legend {
     std::vector<Weighted> tiles;
-    std::optional<int> top, bottom;
+    std::optional<int> top, bottom, shade;  // open above, open below, solid above
 };
 
 struct Mob_mark {
@@ -36,9 +36,12 @@ struct Mob_mark {
     char on = '.';
 };
 
+// A picture several tiles large, drawn from the cell that holds its character;
+// the cell itself counts as the character it lies on.
 struct Stamp {
     int w = 0, h = 0;
     std::vector<int> tiles;  // row by row
+    char on = '.';
 };
 
 struct Run {
@@ -80,6 +83,7 @@ public:
 private:
     void parse(Source& src);
     int tile(const Source& src, const std::string& name) const;
+    void claim(const Source& src, char c) const;
     void parse_legend(const Source& src, const std::vector<std::string>& w);
     void parse_mob(const Source& src, const std::vector<std::string>& w);
     void parse_block(Source& src, const std::vector<std::string>& w);
@@ -121,16 +125,25 @@ int Layout::tile(const Source& src, const std::string& name) const
     return i;
 }
 
+// Each character means one thing: a legend entry, a mob or a stamp.
+void Layout::claim(const Source& src, char c) const
+{
+    if (legend.count(c) || mobs.count(c) || stamps.count(c))
+        src.fail(std::string("'") + c + "' has a meaning already");
+}
+
 void Layout::parse_legend(const Source& src, const std::vector<std::string>& w)
 {
     if (w.size() < 3 || w[1].size() != 1)
-        src.fail("expected: legend <char> <tile>[*weight]... [top=<tile>] [bottom=<tile>]");
+        src.fail("expected: legend <char> <tile>[*weight]... [top=<tile>] [bottom=<tile>] [shade=<tile>]");
     Legend l;
     for (std::size_t i = 2; i < w.size(); ++i) {
         if (w[i].rfind("top=", 0) == 0) {
             l.top = tile(src, w[i].substr(4));
         } else if (w[i].rfind("bottom=", 0) == 0) {
             l.bottom = tile(src, w[i].substr(7));
+        } else if (w[i].rfind("shade=", 0) == 0) {
+            l.shade = tile(src, w[i].substr(6));
         } else {
             const auto star = w[i].find('*');
             const int weight = star == std::string::npos ? 1 : parse_int(src, w[i].substr(star + 1));
@@ -141,8 +154,8 @@ void Layout::parse_legend(const Source& src, const std::vector<std::string>& w)
     }
     if (l.tiles.empty())
         src.fail("a legend needs a tile");
-    if (!legend.emplace(w[1][0], l).second)
-        src.fail(std::string("'") + w[1][0] + "' has a meaning already");
+    claim(src, w[1][0]);
+    legend.emplace(w[1][0], l);
 }
 
 void Layout::parse_mob(const Source& src, const std::vector<std::string>& w)
@@ -162,8 +175,8 @@ void Layout::parse_mob(const Source& src, const std::vector<std::string>& w)
     if (on.size() != 1 || (m.anchor != "bottom" && m.anchor != "top" && m.anchor != "center"))
         src.fail("on= takes one character, anchor= bottom, top or center");
     m.on = on[0];
-    if (legend.count(w[1][0]) || !mobs.emplace(w[1][0], m).second)
-        src.fail(std::string("'") + w[1][0] + "' has a meaning already");
+    claim(src, w[1][0]);
+    mobs.emplace(w[1][0], m);
 }
 
 void Layout::parse_block(Source& src, const std::vector<std::string>& w)
@@ -216,12 +229,16 @@ void Layout::parse(Source& src)
         } else if (k == "stamp" && w.size() >= 4 && w[1].size() == 1) {
             Stamp s;
             std::tie(s.w, s.h) = parse_size(src, w[2]);
-            for (std::size_t i = 3; i < w.size(); ++i)
-                s.tiles.push_back(tile(src, w[i]));
+            for (std::size_t i = 3; i < w.size(); ++i) {
+                if (w[i].rfind("on=", 0) == 0 && w[i].size() == 4)
+                    s.on = w[i][3];
+                else
+                    s.tiles.push_back(tile(src, w[i]));
+            }
             if (static_cast<int>(s.tiles.size()) != s.w * s.h)
                 src.fail("a stamp of " + w[2] + " needs " + std::to_string(s.w * s.h) + " tiles");
-            if (legend.count(w[1][0]) || mobs.count(w[1][0]) || !stamps.emplace(w[1][0], s).second)
-                src.fail(std::string("'") + w[1][0] + "' has a meaning already");
+            claim(src, w[1][0]);
+            stamps.emplace(w[1][0], s);
         } else if (k == "run" && w.size() >= 3 && w[1].size() == 1) {
             Options o(src, w, 3);
             runs[w[1][0]] = Run{w[2], o.number("inset", 0)};
@@ -293,8 +310,8 @@ void Layout::resolve()
                                                            : y * 8 + 4 - mark.h / 2;
                 places.push_back({mark.type, mark.name, cx - mark.w / 2, top, mark.w, mark.h});
                 c = mark.on;
-            } else if (stamps.count(c)) {
-                c = fill;
+            } else if (const auto st = stamps.find(c); st != stamps.end()) {
+                c = st->second.on;
             }
             const std::size_t i = static_cast<std::size_t>(y) * width + x;
             legends[i] = &legend_of(c, x, y);
@@ -311,6 +328,8 @@ void Layout::resolve()
                 tiles[i] = *legends[i]->top;
             else if (legends[i]->bottom && open_down)
                 tiles[i] = *legends[i]->bottom;
+            else if (legends[i]->shade && y > 0 && !open_up)
+                tiles[i] = *legends[i]->shade;
         }
     // Stamps draw over whatever lies under them.
     for (int y = 0; y < height; ++y)
