@@ -1,0 +1,41 @@
+// A private data and state folder for tests of code that finds its sheets and
+// sounds through kesp::paths.
+#pragma once
+
+#include "common/process.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// While it lives, the data search list of kesp::paths holds only data() and the
+// state folder is state(), both in a fresh temporary folder.
+class Game_files {
+public:
+    Game_files();
+    ~Game_files();
+    Game_files(const Game_files&) = delete;
+    Game_files& operator=(const Game_files&) = delete;
+
+    // The game's folder in each.
+    std::filesystem::path data() const { return dir / "data" / "quorla"; }
+    std::filesystem::path state() const { return dir / "state" / "quorla"; }
+
+    // texture/<name>: cols x rows cells of w x h pixels, pixel(cell, x, y) in the
+    // byte order of rgba(), cells numbered row by row.
+    void sheet(const std::string& name, int cols, int rows, int w, int h,
+               const std::function<std::uint32_t(int cell, int x, int y)>& pixel);
+    // sound/<name>: a short silent WAV.
+    void sound(const std::string& name);
+
+private:
+    Temp_dir dir;
+    std::vector<std::filesystem::path> data_roots;
+    std::filesystem::path state_dir;
+};
+
+}  // namespace test
