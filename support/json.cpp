@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -22,6 +21,7 @@ enum : unsigned char {
 };
 
 constexpr int _scan_states = 36;
+constexpr int _in_string = 22;
 
 // Results of the tokenizer's table from _accept on: a finished token (_accept plus
 // its kind), a finished run of white space, or a NUL byte inside a string, which
@@ -98,7 +98,7 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     set(0, _rbrace, 32);
     set(0, _comma, 33);
     set(0, _colon, 34);
-    set(0, _quote, 22);
+    set(0, _quote, _in_string);
     set(0, _f, 5);
     set(0, _n, 10);
     set(0, _t, 1);
@@ -145,17 +145,17 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     digits(21, 21);
     rest(21, _accept_number);
 
-    set(22, _quote, 28);
-    set(22, _backslash, 23);
-    set(22, _end, _nul_in_string);
-    rest(22, 22);
+    set(_in_string, _quote, 28);
+    set(_in_string, _backslash, 23);
+    set(_in_string, _end, _nul_in_string);
+    rest(_in_string, _in_string);
     for (int c : {_quote, _backslash, _slash, _b, _f, _n, _r, _t})
-        set(23, c, 22);
+        set(23, c, _in_string);
     set(23, _u, 24);
     hex(24, 25);
     hex(25, 26);
     hex(26, 27);
-    hex(27, 22);
+    hex(27, _in_string);
     rest(28, _accept_string);
 
     rest(29, _accept_lbracket);
@@ -288,7 +288,7 @@ int Json_scanner::operator()()
             // The NUL after the text: the string was never closed.
             if (cur == text.data() + text.size())
                 error(tok(), "syntax error");
-            v = 22;
+            v = _in_string;
         }
         s = v;
         get();
