@@ -143,7 +143,7 @@ void Loader::parse_object(const kesp::Json_obj& object) {
     } else if (type == "room") {
         scene.rooms.push_back(box);
     } else {
-        scene.places.emplace_back(std::move(type), std::move(name), box);
+        scene.places.push_back(Place{std::move(type), std::move(name), box});
     }
 }
 
