@@ -1,5 +1,7 @@
 // The generated data: every sheet the mobs load, cut the way they cut it; every
 // sound; the default map and what a level needs to be played.
+#include "common/process.h"
+
 #include <SDL.h>
 #include <SDL_image.h>
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -407,6 +410,39 @@ TEST_F(Map_fixture, CracksSwapASolidWallWithOpenSpaceOfTheSameSize)
                 EXPECT_FALSE(solid_at(bx + i, by + j));
             }
     }
+}
+
+TEST_F(Map_fixture, TheTiledEditorOpensItAndSavesTheSameMap)
+{
+    const test::Result which = test::run({"/bin/sh", "-c", "command -v tiled"});
+    if (which.status != 0)
+        GTEST_SKIP() << "tiled is not installed";
+    const test::Temp_dir tmp;
+    const test::Result r = test::run({which.out.substr(0, which.out.find('\n')), "--export-map", "json",
+                                      map_path.string(), (tmp / "saved.tmj").string()},
+                                     {"QT_QPA_PLATFORM=offscreen"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    std::ifstream in(tmp / "saved.tmj");
+    const auto saved = nlohmann::json::parse(in);
+
+    auto tile_data = [](const nlohmann::json& m) {
+        for (const auto& l : m.at("layers"))
+            if (l.at("type") == "tilelayer")
+                return l.at("data");
+        return nlohmann::json();
+    };
+    auto objects = [](const nlohmann::json& m) {
+        std::vector<std::tuple<std::string, std::string, double, double, double, double>> out;
+        for (const auto& l : m.at("layers"))
+            if (l.at("type") == "objectgroup")
+                for (const auto& o : l.at("objects"))
+                    out.emplace_back(o.at("type"), o.at("name"), o.at("x"), o.at("y"), o.at("width"), o.at("height"));
+        return out;
+    };
+    EXPECT_EQ(tile_data(saved), tile_data(*doc));
+    EXPECT_EQ(objects(saved), objects(*doc));
+    EXPECT_EQ(saved.at("tilesets").at(0).at("tiles"), doc->at("tilesets").at(0).at("tiles"));
+    EXPECT_EQ(saved.at("tilesets").at(0).at("tilecount"), tilecount);
 }
 
 }  // namespace

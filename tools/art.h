@@ -1,6 +1,17 @@
 // Pixel art kept as text: a palette of one-character colours, named grids of
 // those characters, and sprite sheets whose frames are drawn from rows, grids
-// and lines. Every sheet becomes one RGBA image.
+// and lines. Every sheet becomes one RGBA image. A source holds, line by line:
+//   include <file>                        another source, relative to this one
+//   colour <c> <rrggbb[aa]>               '.' is always transparent
+//   grid <name> ... end                   rows of colour characters
+//   sheet <file.png> <cols>x<rows> <w>x<h> ... end
+//     frame [name] [solid]                then, in drawing order:
+//       <row>                             drawn under the frame's previous row
+//       put <grid> <x> <y> [flip] [vflip] a grid at a place, mirrored if asked
+//       cut <grid> <x> <y>                the cell-sized piece of a grid at (x, y)
+//       line <c> <x0> <y0> <x1> <y1>      both ends included
+//       rect <c> <x> <y> <w> <h>
+// Transparent pixels never paint over others, and nothing may draw outside its cell.
 #pragma once
 
 #include <cstdint>
