@@ -1,0 +1,639 @@
+#include "game/scene.h"
+
+#include "game/mob_player.h"
+
+#include "game/strings.h"
+#include "support/paths.h"
+
+#include "common/gl_window.h"
+#include "common/process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string join(const std::vector<std::string>& items) {
+    std::string s;
+    for (const std::string& i : items) s += (s.empty() ? "" : ",") + i;
+    return s;
+}
+
+std::string object(const std::string& type, const std::string& name, const std::string& x, const std::string& y,
+                   const std::string& w, const std::string& h) {
+    return R"({"type":")" + type + R"(","name":")" + name + R"(","x":)" + x + R"(,"y":)" + y + R"(,"width":)" +
+           w + R"(,"height":)" + h + R"(,"id":1,"visible":true,"rotation":0})";
+}
+
+std::string objectgroup(const std::vector<std::string>& objects) {
+    return R"({"type":"objectgroup","name":"things","visible":true,"objects":[)" + join(objects) + "]}";
+}
+
+std::string tilelayer(const std::string& data) {
+    return R"({"type":"tilelayer","name":"ground","width":2,"height":2,"visible":true,"data":)" + data + "}";
+}
+
+std::string property(const std::string& name, const std::string& value) {
+    return R"({"name":")" + name + R"(","type":"string","value":")" + value + R"("})";
+}
+
+const std::string _player = object("player", "", "16", "4", "8", "12");
+const std::string _room = object("room", "first", "0", "0", "16", "16");
+
+// tiles.png holds four tiles; tile 1 is solid.
+const std::string _tileset =
+    R"({"firstgid":1,"name":"t","tilecount":4,"columns":4,"imagewidth":32,"imageheight":8,)"
+    R"("tilewidth":8,"tileheight":8,"image":"tiles.png","tiles":[{"id":1,"type":"solid"}]})";
+
+// A Tiled map as text; a member left empty is left out.
+struct Map {
+    std::string width = "2", height = "2", tilewidth = "8", tileheight = "8";
+    std::string properties = "[" + property("title", "Tiny") + "]";
+    std::string tilesets = "[" + _tileset + "]";
+    std::string layers = "[" + tilelayer("[1,2,0,4]") + "," + objectgroup({_player, _room}) + "]";
+
+    std::string text() const {
+        std::vector<std::string> members{R"("type":"map","orientation":"orthogonal","infinite":false)"};
+        auto add = [&](const char* key, const std::string& v) {
+            if (!v.empty()) members.push_back("\"" + std::string(key) + "\":" + v);
+        };
+        add("width", width);
+        add("height", height);
+        add("tilewidth", tilewidth);
+        add("tileheight", tileheight);
+        add("properties", properties);
+        add("tilesets", tilesets);
+        add("layers", layers);
+        return "{" + join(members) + "}";
+    }
+};
+
+void put_le(std::string& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
+}
+
+// A tenth of a second of silence as a 16-bit mono PCM WAV file.
+void write_wav(const fs::path& path) {
+    const std::uint32_t rate = 22050, bytes = rate / 10 * 2;
+    std::string wav = "RIFF";
+    put_le(wav, 36 + bytes, 4);
+    wav += "WAVEfmt ";
+    put_le(wav, 16, 4);
+    put_le(wav, 1, 2);  // PCM
+    put_le(wav, 1, 2);  // mono
+    put_le(wav, rate, 4);
+    put_le(wav, rate * 2, 4);
+    put_le(wav, 2, 2);
+    put_le(wav, 16, 2);
+    wav += "data";
+    put_le(wav, bytes, 4);
+    wav.append(bytes, '\0');
+    test::write_file(path, wav);
+}
+
+class Scene_test : public test::Gl_test {
+protected:
+    void SetUp() override {
+        test::Gl_test::SetUp();
+        saved_state = kesp::paths.state.dir;
+        kesp::paths.state.dir = tmp / "state";
+        // Four 8 x 8 tiles of four greys.
+        test::Surface image = test::make_image(32, 8, [](int x, int) {
+            std::uint32_t v = 20 + 60 * static_cast<std::uint32_t>(x / 8);
+            return test::rgba(v, v, v, 255);
+        });
+        ASSERT_TRUE(image);
+        ASSERT_NO_FATAL_FAILURE(test::save_image(image.get(), tmp / "tiles.png"));
+        scene = std::make_unique<Scene>();
+    }
+    void TearDown() override {
+        scene.reset();
+        kesp::paths.state.dir = saved_state;
+    }
+
+    fs::path write(const Map& map, const char* name = "map.tmj") {
+        test::write_file(tmp / name, map.text());
+        return tmp / name;
+    }
+    void load(const Map& map) { scene->load(write(map)); }
+    // What loading logs to standard error.
+    std::string load_logged(const Map& map) {
+        fs::path path = write(map);
+        testing::internal::CaptureStderr();
+        scene->load(path);
+        return testing::internal::GetCapturedStderr();
+    }
+    // The message of the std::runtime_error that loading throws; empty when it loads.
+    std::string refusal(const Map& map) {
+        try {
+            load(map);
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return {};
+    }
+
+    std::vector<std::int32_t> tiles() const { return cells(scene->background.tiles); }
+    std::vector<bool> solids() const { return cells(scene->physics.solid); }
+    template <class T> static std::vector<T> cells(const kesp::Grid<T>& g) {
+        std::vector<T> v;
+        for (std::size_t y = 0; y < g.height(); ++y)
+            for (std::size_t x = 0; x < g.width(); ++x) v.push_back(g.at(x, y));
+        return v;
+    }
+
+    test::Temp_dir tmp;
+    fs::path saved_state;
+    std::unique_ptr<Scene> scene;
+};
+
+void expect_box(const kesp::Box& got, const kesp::Box& want) {
+    EXPECT_FLOAT_EQ(got.l, want.l);
+    EXPECT_FLOAT_EQ(got.r, want.r);
+    EXPECT_FLOAT_EQ(got.u, want.u);
+    EXPECT_FLOAT_EQ(got.d, want.d);
+}
+
+// --- what a map fills in
+
+TEST_F(Scene_test, FreshSceneIsEmpty) {
+    expect_box(scene->room, {0, 0, 0, 0});
+    EXPECT_TRUE(scene->places.empty());
+    EXPECT_TRUE(scene->rooms.empty());
+    EXPECT_EQ(scene->music, nullptr);
+    EXPECT_EQ(scene->background.tiles.size(), 0u);
+    EXPECT_EQ(scene->physics.solid.size(), 0u);
+}
+
+TEST_F(Scene_test, TileLayerFillsBothGridsRowByRow) {
+    Map map;
+    map.width = "3";
+    map.layers = "[" + tilelayer("[1,2,0,4,2,3]") + "," + objectgroup({_player}) + "]";
+    load(map);
+    ASSERT_EQ(scene->background.tiles.width(), 3u);
+    ASSERT_EQ(scene->background.tiles.height(), 2u);
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{1, 2, 0, 4, 2, 3}));
+    EXPECT_EQ(solids(), (std::vector<bool>{false, true, false, false, true, false}));
+    EXPECT_EQ(scene->physics.solid.width(), 3u);
+    EXPECT_EQ(scene->physics.solid.height(), 2u);
+}
+
+TEST_F(Scene_test, FlippedTileIsStoredBitForBitAndKeepsItsSolidity) {
+    Map map;
+    map.tilesets = R"([{"tilecount":2,"imagewidth":16,"imageheight":8,"image":"tiles.png",)"
+                   R"("tiles":[{"id":0,"type":"solid"}]}])";
+    // tile number 1 mirrored left-right; tile 2 turned by all three bits
+    map.layers = "[" + tilelayer("[2147483649,3758096386,1,0]") + "," + objectgroup({_player}) + "]";
+    load(map);
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{static_cast<std::int32_t>(0x80000001u),
+                                                  static_cast<std::int32_t>(0xE0000002u), 1, 0}));
+    EXPECT_LT(tiles()[0], 0);
+    EXPECT_EQ(solids(), (std::vector<bool>{true, false, true, false}));
+}
+
+TEST_F(Scene_test, NumbersReadByTheirLeadingDigits) {
+    Map map;
+    map.width = "2.0";
+    map.height = "1.9";
+    map.tilewidth = "8e0";
+    map.layers = "[" + tilelayer("[1.7,2]") + "," + objectgroup({_player}) + "]";
+    load(map);
+    EXPECT_EQ(scene->background.tiles.width(), 2u);
+    EXPECT_EQ(scene->background.tiles.height(), 1u);
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{1, 2}));
+}
+
+TEST_F(Scene_test, LastTileLayerIsWhatRemains) {
+    Map map;
+    map.layers = "[" + tilelayer("[1,1,1,1]") + "," + objectgroup({_player}) + "," + tilelayer("[0,2,3,0]") + "]";
+    load(map);
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{0, 2, 3, 0}));
+    EXPECT_EQ(solids(), (std::vector<bool>{false, true, false, false}));
+}
+
+TEST_F(Scene_test, HiddenLayerIsReadLikeAnyOther) {
+    Map map;
+    map.layers = R"([{"type":"tilelayer","visible":false,"data":[2,2,2,2]},)" + objectgroup({_player}) + "]";
+    load(map);
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{2, 2, 2, 2}));
+}
+
+TEST_F(Scene_test, ObjectsBecomeRoomsAndPlacesInMapOrder) {
+    Map map;
+    map.layers = "[" + tilelayer("[0,0,0,0]") + "," +
+                 objectgroup({object("rotten", "r1", "1.5", "2", "3", "4"), _room, _player,
+                              object("target", "m", "40", "8", "8", "8")}) +
+                 "," +
+                 objectgroup({object("room", "second", "16", "0", "32", "16"),
+                              object("no such kind", "odd \\\" name", "0", "0", "0", "0"),
+                              object("brush", "", "-8", "-16", "8", "16")}) +
+                 "]";
+    load(map);
+    ASSERT_EQ(scene->rooms.size(), 2u);
+    expect_box(scene->rooms[0], {0, 16, 0, 16});
+    expect_box(scene->rooms[1], {16, 48, 0, 16});
+    ASSERT_EQ(scene->places.size(), 4u);
+    EXPECT_EQ(scene->places[0].type, "rotten");
+    EXPECT_EQ(scene->places[0].name, "r1");
+    expect_box(scene->places[0].box, {1.5f, 4.5f, 2, 6});
+    EXPECT_EQ(scene->places[1].type, "target");
+    EXPECT_EQ(scene->places[2].type, "no such kind");
+    EXPECT_EQ(scene->places[2].name, "odd \\\" name");  // raw text, escapes kept
+    EXPECT_EQ(scene->places[3].type, "brush");
+    EXPECT_EQ(scene->places[3].name, "");
+    expect_box(scene->places[3].box, {-8, 0, -16, 0});
+    expect_box(scene->room, {0, 0, 0, 0});  // entering a room is the game's business
+}
+
+TEST_F(Scene_test, EveryPlayerObjectMakesAPlayerAndTheLastOneReadIsThePlayer) {
+    Map map;
+    map.layers = "[" + tilelayer("[0,0,0,0]") + "," +
+                 objectgroup({object("player", "", "0", "0", "8", "8"), _room,
+                              object("player", "", "20", "4", "6", "10")}) +
+                 "]";
+    load(map);
+    ASSERT_EQ(scene->mobs.roster.size(), 2u);
+    ASSERT_NE(scene->mobs.player, nullptr);
+    EXPECT_EQ(static_cast<Mob*>(scene->mobs.player), scene->mobs.roster.back().get());
+    EXPECT_FLOAT_EQ(scene->mobs.player->pos.x, 23);
+    EXPECT_FLOAT_EQ(scene->mobs.player->pos.y, 9);
+    EXPECT_FLOAT_EQ(scene->mobs.roster.front()->pos.x, 4);
+    EXPECT_TRUE(scene->places.empty());
+}
+
+TEST_F(Scene_test, ImageAndGroupLayersAreSkippedWithTheirContents) {
+    Map map;
+    map.layers = "[" + tilelayer("[0,0,0,0]") + "," + objectgroup({_player}) +
+                 R"(,{"type":"imagelayer","image":"sky.png","objects":[)" + object("rotten", "a", "0", "0", "8", "8") +
+                 R"(]},{"type":"group","layers":[)" + objectgroup({object("rotten", "b", "0", "0", "8", "8")}) + "," +
+                 tilelayer("[1,1,1,1]") + "]}]";
+    load(map);
+    EXPECT_TRUE(scene->places.empty());
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{0, 0, 0, 0}));
+}
+
+TEST_F(Scene_test, TilesetTilesSetTheirFlagsInOrder) {
+    struct Case {
+        const char* tiles;
+        std::vector<bool> want;  // solidity of layer cells 1, 2, 3, 4
+    } cases[] = {
+        {R"([])", {false, false, false, false}},
+        {R"([{"id":0,"type":"solid"},{"id":3,"type":"solid"}])", {true, false, false, true}},
+        // a later entry for the same id overrides an earlier one
+        {R"([{"id":2,"type":"solid"},{"id":2,"type":"ladder"}])", {false, false, false, false}},
+        {R"([{"id":2,"type":"wall"},{"id":2,"type":"solid"}])", {false, false, true, false}},
+        // the type's raw text must be exactly solid
+        {R"([{"id":1,"type":"Solid"},{"id":0,"type":"solid "}])", {false, false, false, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tiles);
+        scene = std::make_unique<Scene>();
+        Map map;
+        map.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png","tiles":)" +
+                       std::string(c.tiles) + "}]";
+        map.layers = "[" + tilelayer("[1,2,3,4]") + "," + objectgroup({_player}) + "]";
+        load(map);
+        EXPECT_EQ(solids(), c.want);
+    }
+}
+
+TEST_F(Scene_test, TilesetImageIsCutByTheMapsTileSize) {
+    Map map;
+    map.tilewidth = "16";  // two 16 x 8 cells; the grid still has an 8-pixel spacing
+    map.tilesets = R"([{"tilecount":2,"imagewidth":32,"imageheight":8,"image":"tiles.png","tiles":[]}])";
+    map.layers = "[" + tilelayer("[2,0,0,0]") + "," + objectgroup({_player}) + "]";
+    load(map);
+    // Tile 1 of the atlas exists, tile 2 does not.
+    EXPECT_NO_THROW(scene->background.upload({0, 16, 0, 16}));
+    scene->background.tiles.at(0, 0) = 3;
+    EXPECT_THROW(scene->background.upload({0, 16, 0, 16}), std::out_of_range);
+}
+
+TEST_F(Scene_test, TilesetImageIsWrittenAsBkgrPng) {
+    load(Map{});
+    EXPECT_TRUE(fs::exists(tmp / "state" / basedir / "bkgr.png"));
+}
+
+// --- properties and music
+
+TEST_F(Scene_test, LogsTheTitleAndTheLoadTime) {
+    std::string log = load_logged(Map{});
+    EXPECT_NE(log.find("Playing Tiny\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Loading scene: "), std::string::npos) << log;
+    EXPECT_LT(log.find("Playing Tiny"), log.find("Loading scene: "));
+}
+
+TEST_F(Scene_test, MapWithoutTitleLogsPlayingAndNothing) {
+    Map map;
+    map.properties = "[" + property("author", "someone") + "]";
+    std::string log = load_logged(map);
+    EXPECT_NE(log.find("Playing \n"), std::string::npos) << log;
+}
+
+TEST_F(Scene_test, TitleIsLoggedAsWrittenWithItsEscapes) {
+    Map map;
+    map.properties = "[" + property("title", "first") + "," + property("title", R"(Caf\u00e9 \/ \"Q\")") + "]";
+    std::string log = load_logged(map);
+    EXPECT_NE(log.find(R"(Playing Caf\u00e9 \/ \"Q\")"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Playing first"), std::string::npos) << log;  // the later one overwrites
+}
+
+TEST_F(Scene_test, MusicPathIsDecodedAndRelativeToTheMap) {
+    write_wav(tmp / "sub" / "song.wav");
+    Map map;
+    map.properties = "[" + property("music", R"(sub\/song.wav)") + "]";
+    load(map);
+    ASSERT_NE(scene->music, nullptr);
+    EXPECT_EQ(scene->music->plays(), 1);
+}
+
+TEST_F(Scene_test, WithoutMusicTheGameRunsSilent) {
+    Map map;
+    map.properties = "[" + property("music", "missing.wav") + "]";
+    EXPECT_NO_THROW(load(map));
+    EXPECT_EQ(scene->music, nullptr);
+    scene = std::make_unique<Scene>();
+    map.properties = "[]";
+    EXPECT_NO_THROW(load(map));
+    EXPECT_EQ(scene->music, nullptr);
+}
+
+// --- maps that don't load
+
+TEST_F(Scene_test, MissingFileIsNamed) {
+    try {
+        scene->load(tmp / "nowhere.tmj");
+        FAIL() << "loaded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "can't open \"" + (tmp / "nowhere.tmj").string() + "\"");
+    }
+}
+
+TEST_F(Scene_test, TextThatIsNoJsonIsASyntaxError) {
+    test::write_file(tmp / "bad.tmj", "{\"width\": 2,,}");
+    testing::internal::CaptureStderr();
+    try {
+        scene->load(tmp / "bad.tmj");
+        testing::internal::GetCapturedStderr();
+        FAIL() << "loaded";
+    } catch (const std::runtime_error& e) {
+        testing::internal::GetCapturedStderr();
+        EXPECT_STREQ(e.what(), "syntax error");
+    }
+}
+
+TEST_F(Scene_test, MissingKeyIsNamed) {
+    struct Case {
+        const char* key;
+        Map map;
+    };
+    std::vector<Case> cases;
+    auto add = [&](const char* key, auto edit) {
+        Map m;
+        edit(m);
+        cases.push_back({key, m});
+    };
+    add("width", [](Map& m) { m.width.clear(); });
+    add("tileheight", [](Map& m) { m.tileheight.clear(); });
+    add("properties", [](Map& m) { m.properties.clear(); });
+    add("tilesets", [](Map& m) { m.tilesets.clear(); });
+    add("layers", [](Map& m) { m.layers.clear(); });
+    add("value", [](Map& m) { m.properties = R"([{"name":"title"}])"; });
+    add("name", [](Map& m) { m.properties = R"([{"value":"x"}])"; });
+    add("tilecount", [](Map& m) { m.tilesets = R"([{"imagewidth":8,"imageheight":8,"image":"tiles.png","tiles":[]}])"; });
+    add("image", [](Map& m) { m.tilesets = R"([{"tilecount":1,"imagewidth":8,"imageheight":8,"tiles":[]}])"; });
+    add("id", [](Map& m) {
+        m.tilesets = R"([{"tilecount":1,"imagewidth":8,"imageheight":8,"image":"tiles.png","tiles":[{"type":"solid"}]}])";
+    });
+    add("type", [](Map& m) { m.layers = R"([{"data":[0,0,0,0]}])"; });
+    // a layer of an infinite map has chunks instead
+    add("data", [](Map& m) { m.layers = R"([{"type":"tilelayer","chunks":[]}])"; });
+    add("objects", [](Map& m) { m.layers = R"([{"type":"objectgroup"}])"; });
+    add("name", [](Map& m) { m.layers = R"([{"type":"objectgroup","objects":[{"type":"player","x":0,"y":0,"width":1,"height":1}]}])"; });
+    add("y", [](Map& m) { m.layers = R"([{"type":"objectgroup","objects":[{"type":"player","name":"","x":0,"width":1,"height":1}]}])"; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.map.text());
+        scene = std::make_unique<Scene>();
+        try {
+            load(c.map);
+            ADD_FAILURE() << "loaded";
+        } catch (const std::out_of_range& e) {
+            EXPECT_EQ(std::string(e.what()), "kesp::Json_obj does not have \"" + std::string(c.key) + "\"");
+        }
+    }
+}
+
+TEST_F(Scene_test, TilesetWithoutTilesFailsAfterItsImageIsWritten) {
+    Map map;
+    map.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png"}])";
+    EXPECT_THROW(load(map), std::out_of_range);
+    EXPECT_TRUE(fs::exists(tmp / "state" / basedir / "bkgr.png"));
+}
+
+TEST_F(Scene_test, ValueOfAnotherTypeIsABadCast) {
+    std::vector<Map> cases(6);
+    cases[0].width = "\"2\"";
+    cases[1].properties = "{}";
+    cases[2].layers = "[" + tilelayer("\"eJxjYGBgAAAABAAB\"") + "]";  // an encoded layer
+    cases[3].layers = "[" + tilelayer("[1,\"2\",0,0]") + "]";
+    cases[4].layers = R"([{"type":7}])";
+    cases[5].tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png","tiles":[{"id":"1","type":"solid"}]}])";
+    for (const Map& m : cases) {
+        SCOPED_TRACE(m.text());
+        scene = std::make_unique<Scene>();
+        EXPECT_THROW(load(m), std::bad_cast);
+    }
+    scene = std::make_unique<Scene>();
+    test::write_file(tmp / "list.tmj", "[]");
+    EXPECT_THROW(scene->load(tmp / "list.tmj"), std::bad_cast);  // the root too
+}
+
+struct Refusal {
+    const char* name;
+    void (*edit)(Map&);
+    const char* problem;
+};
+
+class Scene_refusal : public Scene_test, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(Scene_refusal, MapBreakingALimitIsRefusedWithTheProblemAndTheFile) {
+    Map map;
+    GetParam().edit(map);
+    std::string message = refusal(map);
+    EXPECT_EQ(message, "\"" + (tmp / "map.tmj").string() + "\": " + GetParam().problem);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, Scene_refusal,
+    ::testing::Values(
+        Refusal{"data_too_long", [](Map& m) { m.layers = "[" + tilelayer("[1,2,0,4,1]") + "]"; },
+                R"(tile layer "data" holds 5 entries, not 2 x 2)"},
+        Refusal{"data_too_short", [](Map& m) { m.layers = "[" + tilelayer("[1,2,0]") + "]"; },
+                R"(tile layer "data" holds 3 entries, not 2 x 2)"},
+        // sign-extended, -1 x -1 would wrap round to 1 cell
+        Refusal{"data_size_overflows",
+                [](Map& m) {
+                    m.width = m.height = "-1";
+                    m.layers = "[" + tilelayer("[1]") + "]";
+                },
+                R"(tile layer "data" holds 1 entries, not 18446744073709551615 x 18446744073709551615)"},
+        Refusal{"tile_id_at_count",
+                [](Map& m) {
+                    m.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png",)"
+                                 R"("tiles":[{"id":4,"type":"solid"}]}])";
+                },
+                R"(tileset tile "id" 4 is not below "tilecount" 4)"},
+        Refusal{"tile_id_negative",
+                [](Map& m) {
+                    m.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png",)"
+                                 R"("tiles":[{"id":-1,"type":"wall"}]}])";
+                },
+                R"(tileset tile "id" -1 is not below "tilecount" 4)"},
+        Refusal{"tile_number_beyond_count", [](Map& m) { m.layers = "[" + tilelayer("[1,5,0,0]") + "]"; },
+                R"(tile number 5 is beyond the tileset's "tilecount" 4)"},
+        // the flip bits aside, tile 5 - 1 is past four tiles
+        Refusal{"flipped_tile_number_beyond_count", [](Map& m) { m.layers = "[" + tilelayer("[1,2684354565,0,0]") + "]"; },
+                R"(tile number 2684354565 is beyond the tileset's "tilecount" 4)"},
+        Refusal{"tile_number_without_tileset",
+                [](Map& m) {
+                    m.tilesets = "[]";
+                    m.layers = "[" + tilelayer("[0,1,0,0]") + "," + objectgroup({_player}) + "]";
+                },
+                R"(tile number 1 is beyond the tileset's "tilecount" 0)"},
+        Refusal{"tilewidth_zero", [](Map& m) { m.tilewidth = "0"; }, R"("tilewidth" is 0)"},
+        Refusal{"tileheight_zero", [](Map& m) { m.tileheight = "0.5"; }, R"("tileheight" is 0)"},
+        Refusal{"no_player", [](Map& m) { m.layers = "[" + tilelayer("[1,2,0,4]") + "," + objectgroup({_room}) + "]"; },
+                R"(no "player" object)"},
+        Refusal{"player_only_in_a_group",
+                [](Map& m) { m.layers = R"([{"type":"group","layers":[)" + objectgroup({_player}) + "]}]"; },
+                R"(no "player" object)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Scene_test, RefusedMapStartsNoMusic) {
+    write_wav(tmp / "song.wav");
+    Map map;
+    map.properties = "[" + property("music", "song.wav") + "]";
+    map.layers = "[" + objectgroup({_room}) + "]";
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(load(map), std::runtime_error);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(scene->music, nullptr);
+    EXPECT_EQ(log.find("Playing"), std::string::npos) << log;
+}
+
+TEST_F(Scene_test, EmptyMapSizeGivesEmptyGrids) {
+    Map map;
+    map.width = map.height = "0";
+    map.layers = "[" + tilelayer("[]") + "," + objectgroup({_player}) + "]";
+    load(map);
+    EXPECT_EQ(scene->background.tiles.size(), 0u);
+    EXPECT_EQ(scene->physics.solid.size(), 0u);
+}
+
+// --- swapping blocks of tiles
+
+class Swap_test : public Scene_test {
+protected:
+    // An 8 x 5 map whose cell (x, y) holds 1 + x + 8y; odd numbers are solid.
+    void SetUp() override {
+        Scene_test::SetUp();
+        scene->background.tiles.resize(8, 5);
+        scene->physics.solid.resize(8, 5);
+        for (std::size_t y = 0; y < 5; ++y)
+            for (std::size_t x = 0; x < 8; ++x) {
+                scene->background.tiles.at(x, y) = static_cast<std::int32_t>(1 + x + 8 * y);
+                scene->physics.solid.at(x, y) = (x + 8 * y) % 2 == 0;
+            }
+    }
+    // The grid after exchanging each listed pair of cells in turn.
+    void expect_swapped(const std::vector<std::pair<std::pair<int, int>, std::pair<int, int>>>& pairs) {
+        std::vector<std::int32_t> want(40);
+        for (std::size_t i = 0; i < want.size(); ++i) want[i] = static_cast<std::int32_t>(1 + i);
+        for (auto [a, b] : pairs) std::swap(want[a.first + 8 * a.second], want[b.first + 8 * b.second]);
+        EXPECT_EQ(tiles(), want);
+        std::vector<bool> solid;
+        for (std::int32_t v : want) solid.push_back(v % 2 == 1);
+        EXPECT_EQ(solids(), solid);
+    }
+};
+
+TEST_F(Swap_test, ExchangesTheBlockThatTheFirstBoxCovers) {
+    scene->swap_tiles({8, 24, 16, 32}, {40, 56, 16, 32});
+    expect_swapped({{{1, 2}, {5, 2}}, {{1, 3}, {5, 3}}, {{2, 2}, {6, 2}}, {{2, 3}, {6, 3}}});
+}
+
+TEST_F(Swap_test, FirstBoxTakesEveryCellItTouches) {
+    scene->swap_tiles({4, 12, 0, 8}, {33, 100, 9, 10});  // the second box's far edges are not read
+    expect_swapped({{{0, 0}, {4, 1}}, {{1, 0}, {5, 1}}});
+}
+
+TEST_F(Swap_test, CellsAreExchangedColumnByColumnTopDown) {
+    // Blocks overlapping one column right and one row up show the order: cell (1, 1)
+    // is swapped with (0, 2) before it is swapped with (2, 0).
+    scene->swap_tiles({0, 16, 8, 24}, {8, 8, 0, 0});
+    expect_swapped({{{0, 1}, {1, 0}}, {{0, 2}, {1, 1}}, {{1, 1}, {2, 0}}, {{1, 2}, {2, 1}}});
+}
+
+TEST_F(Swap_test, BlockOutsideTheGridThrows) {
+    EXPECT_THROW(scene->swap_tiles({0, 8, 0, 8}, {64, 72, 0, 8}), std::out_of_range);
+    EXPECT_THROW(scene->swap_tiles({-1, 8, 0, 8}, {16, 24, 0, 8}), std::out_of_range);
+    EXPECT_THROW(scene->swap_tiles({0, 8, 0, 8}, {0, 8, 40, 48}), std::out_of_range);
+}
+
+// --- a map saved by the Tiled editor
+
+TEST_F(Scene_test, MapExportedByTiledLoads) {
+    test::Result which = test::run({"/bin/sh", "-c", "command -v tiled"});
+    if (which.status != 0) GTEST_SKIP() << "tiled is not installed";
+    std::string tiled = which.out.substr(0, which.out.find('\n'));
+    test::write_file(tmp / "ed" / "tiles.png", test::read_file(tmp / "tiles.png"));
+    test::write_file(tmp / "ed" / "level.tmx", R"(<?xml version="1.0" encoding="UTF-8"?>
+<map version="1.8" orientation="orthogonal" renderorder="right-down" width="3" height="2" tilewidth="8" tileheight="8" infinite="0" nextlayerid="4" nextobjectid="5">
+ <properties>
+  <property name="title" value="From the editor"/>
+ </properties>
+ <tileset firstgid="1" name="tiles" tilewidth="8" tileheight="8" tilecount="4" columns="4">
+  <image source="tiles.png" width="32" height="8"/>
+  <tile id="1" type="solid"/>
+ </tileset>
+ <layer id="1" name="ground" width="3" height="2">
+  <data encoding="csv">
+0,2,2147483651,
+4,1,2
+</data>
+ </layer>
+ <objectgroup id="2" name="things">
+  <object id="1" name="start" type="player" x="8" y="2" width="6" height="14"/>
+  <object id="2" name="hall" type="room" x="0" y="0" width="24" height="16"/>
+  <object id="3" name="m" type="mirror" x="16.5" y="0" width="8" height="8"/>
+ </objectgroup>
+ <imagelayer id="3" name="sky"/>
+</map>
+)");
+    test::Result r = test::run({tiled, "--export-map", "json", (tmp / "ed" / "level.tmx").string(),
+                                (tmp / "ed" / "level.tmj").string()},
+                               {"QT_QPA_PLATFORM=offscreen"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    testing::internal::CaptureStderr();
+    scene->load(tmp / "ed" / "level.tmj");
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("Playing From the editor\n"), std::string::npos) << log;
+    EXPECT_EQ(tiles(), (std::vector<std::int32_t>{0, 2, static_cast<std::int32_t>(0x80000003u), 4, 1, 2}));
+    EXPECT_EQ(solids(), (std::vector<bool>{false, true, false, false, false, true}));
+    ASSERT_EQ(scene->rooms.size(), 1u);
+    expect_box(scene->rooms[0], {0, 24, 0, 16});
+    ASSERT_EQ(scene->places.size(), 1u);
+    EXPECT_EQ(scene->places[0].type, "mirror");
+    EXPECT_EQ(scene->places[0].name, "m");
+    expect_box(scene->places[0].box, {16.5f, 24.5f, 0, 8});
+}
+
+}  // namespace
