@@ -1,0 +1,254 @@
+// The real program on the test's X display, with its own directories: the ways
+// it ends and what each of them leaves on disk.
+#include "common/gl_window.h"
+#include "common/process.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <X11/Xlib.h>  // last: its macros would clash with the headers above
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string _program = QUORLA_BINARY;
+
+// The window small and off full screen, so the program runs in any test display.
+const std::string _settings =
+    "[media]\n"
+    "width = 400\n"
+    "height = 300\n"
+    "full = 0\n"
+    "vsync = 0\n";
+
+// One room with a floor, the player standing on it.
+const std::string _map =
+    R"({"width":20,"height":10,"tilewidth":8,"tileheight":8,"properties":[{"name":"title","value":"Test"}],)"
+    R"("tilesets":[{"tilecount":1,"imagewidth":8,"imageheight":8,"image":"tiles.png","tiles":[{"id":0,"type":"solid"}]}],)"
+    R"("layers":[{"type":"tilelayer","data":[)"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,"
+    "1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,"
+    "1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1"
+    R"(]},{"type":"objectgroup","objects":[)"
+    R"({"type":"player","name":"","x":76,"y":48,"width":8,"height":16},)"
+    R"({"type":"room","name":"","x":0,"y":0,"width":160,"height":80}]}]})";
+
+// The program running in the background, its output going to files.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& out,
+          const fs::path& err) {
+        pid = fork();
+        if (pid != 0) return;
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+        for (const std::string& v : env) {
+            std::size_t eq = v.find('=');
+            setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    ~Child() {
+        if (running()) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool running() {
+        if (status != unfinished) return false;
+        int s = 0;
+        if (waitpid(pid, &s, WNOHANG) != pid) return true;
+        status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+        return false;
+    }
+    // The exit status; killed after the time limit, -1 then as for a signal.
+    int wait(std::chrono::milliseconds limit) {
+        for (auto end = std::chrono::steady_clock::now() + limit; running();) {
+            if (std::chrono::steady_clock::now() > end) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                return status = -1;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return status;
+    }
+
+    pid_t pid = -1;
+
+private:
+    static constexpr int unfinished = -2;
+    int status = unfinished;
+};
+
+test::Result xdotool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/env", "xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::run(argv);
+}
+
+// The X window of a running child, or empty once it ends or after the time limit.
+std::string window_of(Child& child, std::chrono::milliseconds limit) {
+    for (auto end = std::chrono::steady_clock::now() + limit;
+         child.running() && std::chrono::steady_clock::now() < end;) {
+        test::Result r = xdotool({"search", "--pid", std::to_string(child.pid)});
+        if (r.status == 0 && !r.out.empty()) return r.out.substr(0, r.out.find('\n'));
+        std::this_thread::sleep_for(50ms);
+    }
+    return {};
+}
+
+struct Library_close {
+    void operator()(void* lib) const { dlclose(lib); }
+};
+
+template <class F>
+F* symbol(void* lib, const char* name) {
+    return reinterpret_cast<F*>(dlsym(lib, name));
+}
+
+// Asks the window to close, as a window manager does for its close button.
+void close_window(const std::string& window) {
+    std::unique_ptr<void, Library_close> x11(dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL));
+    ASSERT_TRUE(x11) << dlerror();
+    auto* open_display = symbol<decltype(XOpenDisplay)>(x11.get(), "XOpenDisplay");
+    auto* intern_atom = symbol<decltype(XInternAtom)>(x11.get(), "XInternAtom");
+    auto* send_event = symbol<decltype(XSendEvent)>(x11.get(), "XSendEvent");
+    auto* close_display = symbol<decltype(XCloseDisplay)>(x11.get(), "XCloseDisplay");
+    ASSERT_TRUE(open_display && intern_atom && send_event && close_display);
+    Display* display = open_display(nullptr);
+    ASSERT_TRUE(display);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = std::stoul(window);
+    e.xclient.message_type = intern_atom(display, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(intern_atom(display, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    EXPECT_NE(send_event(display, e.xclient.window, False, NoEventMask, &e), 0);
+    close_display(display);  // flushes the request
+}
+
+void expect_starts(const std::string& text, const std::string& start) {
+    EXPECT_EQ(text.substr(0, start.size()), start) << text;
+}
+
+class Program_test : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no X display (run under Xvfb)";
+        test::write_file(map, _map);
+        test::Surface tile = test::make_image(8, 8, [](int, int) { return test::rgba(200, 120, 60, 255); });
+        ASSERT_TRUE(tile);
+        ASSERT_NO_FATAL_FAILURE(test::save_image(tile.get(), map.parent_path() / "tiles.png"));
+    }
+
+    // Private directories; sheets and sounds from the build's data tree. The GL
+    // driver's allocations at exit are not the program's: no leak report.
+    std::vector<std::string> env(std::vector<std::string> extra = {}) const {
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        std::vector<std::string> e{
+            "HOME=" + (tmp / "home").string(),
+            "XDG_CONFIG_HOME=" + (tmp / "config").string(),
+            "XDG_CONFIG_DIRS=" + (tmp / "system").string(),
+            "XDG_STATE_HOME=" + (tmp / "state").string(),
+            "XDG_DATA_HOME=" + (tmp / "data").string(),
+            "XDG_CACHE_HOME=" + (tmp / "cache").string(),
+            "XDG_DATA_DIRS=" QUORLA_DATA_ROOT,
+            "SDL_AUDIODRIVER=dummy",
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0",
+        };
+        e.insert(e.end(), extra.begin(), extra.end());
+        return e;
+    }
+    fs::path user_settings() const { return tmp / "config" / "quorla" / "game.cfg"; }
+    fs::path system_settings() const { return tmp / "system" / "quorla" / "game.cfg"; }
+    fs::path state(const char* name) const { return tmp / "state" / "quorla" / name; }
+
+    // Starts the program on the test map and finds its window.
+    void start() {
+        child = std::make_unique<Child>(std::vector<std::string>{_program, map.string()}, env(), tmp / "out.txt",
+                                        tmp / "err.txt");
+        window = window_of(*child, 60s);
+        ASSERT_FALSE(window.empty()) << "no window\n" << test::read_file(tmp / "err.txt");
+    }
+
+    test::Temp_dir tmp;
+    fs::path map = tmp / "map" / "level.tmj";
+    std::unique_ptr<Child> child;
+    std::string window;
+};
+
+TEST_F(Program_test, TheMenuActionSavesTheSettingsAndWritesTheMobAtlas) {
+    test::write_file(user_settings(), _settings);
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(xdotool({"keydown", "--window", window, "Right"}).status, 0);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(xdotool({"key", "--window", window, "Escape"}).status, 0);
+    EXPECT_EQ(child->wait(30s), 0) << test::read_file(tmp / "err.txt");
+    // Written anew in full: the values read, then every binding.
+    std::string saved = test::read_file(user_settings());
+    expect_starts(saved, "\n" + _settings + "fps = 60\n\n[input]\n");
+    EXPECT_NE(saved.find("\nmenu = key(Escape) "), std::string::npos) << saved;
+    EXPECT_TRUE(test::load_image(state("mobs.png")));
+}
+
+TEST_F(Program_test, ClosingTheWindowEndsAtOnceWritingNothing) {
+    test::write_file(user_settings(), _settings);
+    ASSERT_NO_FATAL_FAILURE(start());
+    // Once the map is loaded the game is playing.
+    for (int i = 0; i < 600 && !fs::exists(state("bkgr.png")); ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(fs::exists(state("bkgr.png")));
+    ASSERT_NO_FATAL_FAILURE(close_window(window));
+    EXPECT_EQ(child->wait(30s), 0) << test::read_file(tmp / "err.txt");
+    EXPECT_EQ(test::read_file(user_settings()), _settings);
+    EXPECT_FALSE(fs::exists(state("mobs.png")));
+}
+
+TEST_F(Program_test, AMissingMapEndsWithItsNameAndStatusOne) {
+    test::write_file(system_settings(), _settings);
+    fs::path missing = tmp / "map" / "nowhere.tmj";
+    test::Result r = test::run({_program, missing.string()}, env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("quorla: can't open \"" + missing.string() + "\"\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(user_settings()));
+}
+
+TEST_F(Program_test, AFailedMediaSetUpStillSavesTheSettings) {
+    test::write_file(system_settings(), _settings + "fps = 30\n");
+    test::Result r = test::run({_program, map.string()}, env({"SDL_VIDEODRIVER=no-such-driver"}));
+    EXPECT_EQ(r.status, 1);
+    expect_starts(test::read_file(user_settings()), "\n" + _settings + "fps = 30\n\n[input]\n");
+    EXPECT_FALSE(fs::exists(state("bkgr.png")));
+}
+
+}  // namespace
