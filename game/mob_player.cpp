@@ -333,6 +333,6 @@ void Mob_player::reset() {
     vel = {0, 0};
     coyote_timer = landing_timer = jump_buffer_timer = invincible_timer = recovery_timer = 0;
     health = _full_health;
-    frame = 0;
-    last_frame = 0;
+    // The idle pose, which is tile 0 of a fresh atlas; nothing when it failed to load.
+    frame = last_frame = tile(idle_sheet, 0);
 }

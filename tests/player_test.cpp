@@ -1022,4 +1022,17 @@ TEST_F(Player_draw_test, FramesOfASheetThatFailedToLoadDrawNothing) {
     EXPECT_GT(lit(px), 8 * 16) << "with its head";
 }
 
+TEST_F(Player_draw_test, AResetWithoutSheetsDrawsNothing) {
+    // No sheet at all: the atlas is empty, so no frame may name a tile.
+    files.reset();
+    files.emplace();
+    for (const char* s : sounds) files->sound(s);
+    build(60, standing(150));
+    ASSERT_EQ(p->idle_sheet, std::numeric_limits<std::uint64_t>::max());
+    p->reset();
+    test::Pixels px;
+    EXPECT_NO_THROW(px = draw());
+    EXPECT_EQ(lit(px), 0);
+}
+
 }  // namespace
