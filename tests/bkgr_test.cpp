@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -27,6 +28,8 @@ struct Range_case {
     int w, h;
     Cell_range want;
 };
+
+std::ostream& operator<<(std::ostream& out, const Range_case& c) { return out << c.name; }
 
 class Room_cells : public ::testing::TestWithParam<Range_case> {};
 
@@ -68,6 +71,8 @@ struct Turn_case {
     std::int32_t bits;
     kesp::Vec top_left, top_right;  // where the tile's corners land, cell (2, 1)
 };
+
+std::ostream& operator<<(std::ostream& out, const Turn_case& c) { return out << c.name; }
 
 class Tile_transform : public ::testing::TestWithParam<Turn_case> {};
 
@@ -162,6 +167,8 @@ struct Draw_case {
     // the tile texel that shows at pixel (i, j) of the cell
     std::array<int, 2> (*source)(int i, int j);
 };
+
+std::ostream& operator<<(std::ostream& out, const Draw_case& c) { return out << c.name; }
 
 class Bkgr_draw : public Bkgr_gl, public ::testing::WithParamInterface<Draw_case> {};
 

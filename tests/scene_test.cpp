@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
@@ -461,6 +461,8 @@ struct Refusal {
     void (*edit)(Map&);
     const char* problem;
 };
+
+std::ostream& operator<<(std::ostream& out, const Refusal& c) { return out << c.name; }
 
 class Scene_refusal : public Scene_test, public ::testing::WithParamInterface<Refusal> {};
 
