@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -169,6 +170,50 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     return t;
 }
 
+// The tokenizer's table as reading ahead uses it: each entry is the whole step for
+// a byte. A token that ends before the byte is finished and the byte begins the
+// next one, so the byte goes through state 0 in the same step. The entry holds the
+// row offset of the state reached, apart from the rest so that loading it is all
+// that lies between one byte's state and the next; and the action: the kind of the
+// finished token, whether one is finished and whether one begins. What needs more
+// (an error, the end, a NUL in a string) stops the pass.
+struct Step {
+    std::uint16_t row;
+    std::uint16_t act;
+};
+
+// A state's row as the step table holds it: its offset in bytes.
+constexpr int _row_bytes = _classes * sizeof(Step);
+
+// The action's bits. A finished token is kept by moving the queue's end on by the
+// action's _emits bits, which are the size of a queued token, or none.
+constexpr std::uint16_t _emits = 0x18;
+constexpr std::uint16_t _begins = 0x20;
+constexpr std::uint16_t _kind_shift = 8;
+constexpr std::uint16_t _stop = 0x8000;
+
+constexpr std::array<Step, _scan_states * _classes> _make_scan_steps()
+{
+    auto t = _make_scan_trans();
+    std::array<Step, _scan_states * _classes> steps{};
+    auto is_state = [](int v) { return v >= 0 && v < _scan_states; };
+    for (int s = 0; s != _scan_states; ++s) {
+        for (int c = 0; c != _classes; ++c) {
+            int v = t[s * _classes + c];
+            Step e{0, _stop};
+            if (is_state(v)) {
+                e = {static_cast<std::uint16_t>(v * _row_bytes), s == 0 ? _begins : std::uint16_t{0}};
+            } else if (v > _accept_end && v <= _restart && is_state(t[c])) {
+                e = {static_cast<std::uint16_t>(t[c] * _row_bytes), _begins};
+                if (v != _restart)
+                    e.act |= static_cast<std::uint16_t>(_emits | (v - _accept) << _kind_shift);
+            }
+            steps[s * _classes + c] = e;
+        }
+    }
+    return steps;
+}
+
 // The parser's table: each entry is (next top state << 4 | event). Event 15 is a
 // bare state change that reads on; next state 15 pops. Array and object openings
 // push their own state on top of the next one.
@@ -266,33 +311,76 @@ std::string_view _key(const Member& m)
 
 }  // namespace
 
-int Json_scanner::operator()()
+void Json_scanner::read_ahead()
 {
+    static_assert(sizeof(Token) == _emits);
     static constexpr auto group = _make_group();
     static constexpr auto trans = _make_scan_trans();
-    start_tok();
-    int s = 0;
-    for (;;) {
-        int v = trans[s * _classes + group[peek()]];
-        // One test on the hot path: anything but a next state is rare.
-        if (static_cast<unsigned>(v) >= _scan_states) [[unlikely]] {
-            if (v < 0)
-                error(tok(), "syntax error");
-            if (v < _restart)
-                return v - _accept;
-            if (v == _restart) {
-                start_tok();
-                s = 0;
+    static constexpr auto steps = _make_scan_steps();
+    const char* const end = text.data() + text.size();
+    const char* p = ahead;
+    const char* first = ahead_first;
+    unsigned row = ahead_row;
+    Token* q = queue;
+    // A stopping step may queue two tokens.
+    Token* const full = queue + _queue - 1;
+    auto kind = [](int k) { return static_cast<std::uint32_t>(k) << _kind_shift; };
+    while (q < full) {
+        // The column is found from the byte alone, off the chain of states; the row
+        // (in bytes) is then all the address still waits for.
+        auto column = reinterpret_cast<const char*>(steps.data() + group[static_cast<unsigned char>(*p)]);
+        asm("" : "+r"(column));
+        unsigned act = *reinterpret_cast<const std::uint16_t*>(column + row + offsetof(Step, act));
+        if (act & _stop) [[unlikely]] {
+            int c = group[static_cast<unsigned char>(*p)];
+            int v = trans[row / sizeof(Step) + c];
+            if (v == _nul_in_string && p != end) {
+                // Only an ordinary byte of the string.
+                row = _in_string * _row_bytes;
+                ++p;
                 continue;
             }
-            // The NUL after the text: the string was never closed.
-            if (cur == text.data() + text.size())
-                error(tok(), "syntax error");
-            v = _in_string;
+            if (v > _accept_end && v < _restart)
+                *q++ = {first, p, kind(v - _accept)};
+            if (v > _accept_end && v <= _restart) {
+                first = p;
+                v = trans[c];
+            }
+            if (v == _accept_end) {
+                *q++ = {p, p, kind(0)};
+                first = p;
+                row = 0;
+            } else {
+                // A rejected byte, or a string still open at the end of the text.
+                *q++ = {first, p, kind(_rejected)};
+            }
+            break;
         }
-        s = v;
-        get();
+        // Written whether or not a token ends here; only an ending one is kept.
+        *q = {first, p, act};
+        q = reinterpret_cast<Token*>(reinterpret_cast<char*>(q) + (act & _emits));
+        first = act & _begins ? p : first;
+        row = *reinterpret_cast<const std::uint16_t*>(column + row);
+        ++p;
     }
+    ahead = p;
+    ahead_first = first;
+    ahead_row = row;
+    head = 0;
+    count = static_cast<int>(q - queue);
+}
+
+int Json_scanner::operator()()
+{
+    while (head == count)
+        read_ahead();
+    const Token& t = queue[head++];
+    start = t.first;
+    cur = t.last;
+    int kind = static_cast<int>(t.act >> _kind_shift & 15);
+    if (kind == _rejected) [[unlikely]]
+        error(tok(), "syntax error");
+    return kind;
 }
 
 unsigned Json_parser::operator()()
@@ -323,7 +411,14 @@ Json::Json(Json* first, Json* last)
     : data(_allocate<Json>(static_cast<std::size_t>(last - first))),
       size(static_cast<std::uint32_t>(last - first)), type(Type::arr)
 {
-    std::uninitialized_move(first, last, static_cast<Json*>(data));
+    // Moving a value is copying its bytes and leaving zeros, which read as none, so
+    // a whole range moves at the speed of copying memory.
+    static_assert(std::is_standard_layout_v<Json> && static_cast<int>(Type::none) == 0);
+    if (first != last) {
+        auto bytes = static_cast<std::size_t>(last - first) * sizeof(Json);
+        std::memcpy(data, static_cast<void*>(first), bytes);
+        std::memset(static_cast<void*>(first), 0, bytes);
+    }
 }
 
 Json::Json(Member* first, Member* last)

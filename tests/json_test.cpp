@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -209,7 +211,10 @@ INSTANTIATE_TEST_SUITE_P(
         Reject_case{"open_object", R"({"a":1)", unexpected(R"({"a":1)", "      ^")},
         // A document needs at least one value.
         Reject_case{"empty", "", unexpected("", "^")}, Reject_case{"blank", " \n", "unexpected token\n    2 | \n      | ^\n"},
-        Reject_case{"nul_first", "\0 1"s, unexpected("\0 1"s, "^")}),
+        Reject_case{"nul_first", "\0 1"s, unexpected("\0 1"s, "^")},
+        // A bad token is reported before a bad byte further on.
+        Reject_case{"grammar_before_bad_byte", "[1,] \x01", unexpected("[1,] \x01", "   ~^")},
+        Reject_case{"grammar_before_open_string", "[1 2 \"ab", unexpected("[1 2 \"ab", "   ~^")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A string left open at the end must not be closed by bytes that happen to lie
@@ -221,6 +226,191 @@ TEST(JsonParser, UnfinishedStringDoesNotReadPastTheText)
     testing::internal::CaptureStderr();
     EXPECT_THROW(parser(), std::runtime_error);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), syntax("\"abc", "~~~~^"));
+}
+
+// --- Reading ahead, against reading one token at a time ---------------------------
+
+// The tokenizer as the grammar reads, one token at a time with no tables: the
+// token's bytes and kind, or -1 with the bytes read when the text fails there.
+struct Plain_token {
+    int kind;
+    std::size_t first;
+    std::size_t last;
+};
+
+bool invalid_byte(unsigned char c)
+{
+    return (c >= 0x01 && c <= 0x08) || c == 0x0B || c == 0x0C || (c >= 0x0E && c <= 0x1F) || c >= 0xF0;
+}
+
+bool blank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+bool hex_digit(unsigned char c) { return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+Plain_token plain_token(const std::string& text, std::size_t pos)
+{
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(text.c_str()[i]); };
+    std::size_t first = pos;
+    while (blank(at(pos)))
+        ++pos;
+    if (pos != first && invalid_byte(at(pos)))
+        return {-1, first, pos};
+    first = pos;
+    auto fail = [&] { return Plain_token{-1, first, pos}; };
+    // A finished token may not be followed by an invalid byte.
+    auto done = [&](int kind) { return invalid_byte(at(pos)) ? fail() : Plain_token{kind, first, pos}; };
+    auto word = [&](const char* w, int kind) {
+        for (; *w; ++w, ++pos)
+            if (at(pos) != static_cast<unsigned char>(*w))
+                return fail();
+        return done(kind);
+    };
+    auto digits = [&] {
+        if (!digit(at(pos)))
+            return false;
+        while (digit(at(pos)))
+            ++pos;
+        return true;
+    };
+    unsigned char c = at(pos);
+    if (c == 0)
+        return {0, pos, pos};
+    if (const char* p = std::strchr("[]{},:", c); p && c) {
+        ++pos;
+        return done(5 + static_cast<int>(p - "[]{},:"));
+    }
+    if (c == 't')
+        return word("true", 2);
+    if (c == 'f')
+        return word("false", 2);
+    if (c == 'n')
+        return word("null", 1);
+    if (c == '-' || digit(c)) {
+        if (c == '-')
+            ++pos;
+        if (at(pos) == '0')
+            ++pos;
+        else if (!digits())
+            return fail();
+        if (at(pos) == '.') {
+            ++pos;
+            if (!digits())
+                return fail();
+        }
+        if (at(pos) == 'e' || at(pos) == 'E') {
+            ++pos;
+            if (at(pos) == '+' || at(pos) == '-')
+                ++pos;
+            if (!digits())
+                return fail();
+        }
+        return done(3);
+    }
+    if (c != '"')
+        return fail();
+    for (++pos;;) {
+        c = at(pos);
+        if (invalid_byte(c) || (c == 0 && pos == text.size()))
+            return fail();
+        ++pos;
+        if (c == '"')
+            return done(4);
+        if (c != '\\')
+            continue;
+        c = at(pos);
+        if (c == 'u') {
+            ++pos;
+            for (int i = 0; i < 4; ++i, ++pos)
+                if (!hex_digit(at(pos)))
+                    return fail();
+        } else if (c && std::strchr("\"\\/bfnrt", c)) {
+            ++pos;
+        } else {
+            return fail();
+        }
+    }
+}
+
+// Texts of many tokens, so that they run over several stretches read ahead, with
+// now and then a fragment that fails.
+std::string token_soup(std::mt19937& rng)
+{
+    static const std::vector<std::string> good = {
+        "0", "-0", "7", "42", "255", "-12", "3.25", "1e5", "-2.5E-3", "01", "true", "false", "null",
+        "\"\"", "\"tile\"", "\"a\\\"b\"", "\"\\u00e9\\uABCD\"", "\"\t\n\r\"", "\"\x7F\xC3\xA9\xEF\"", "\"a\0b\""s,
+        "[", "]", "{", "}", ",", ":", " ", "\n", "\t\r\n ", "true1", "nullfalse",
+    };
+    static const std::vector<std::string> bad = {
+        "\x01", "\f", "\xF0", "\xFF", "+", ".", "x", "tru", "fals", "nu", "-", "1.", "1e", "1e+", "\"\\x\"",
+        "\"\\u12\"", "\"\x02\"", "\"open", "\"a\\", "\0rest"s,
+    };
+    std::uniform_int_distribution<std::size_t> count(1, 400);
+    std::uniform_int_distribution<std::size_t> pick_good(0, good.size() - 1);
+    std::uniform_int_distribution<std::size_t> pick_bad(0, bad.size() - 1);
+    std::bernoulli_distribution fails(0.004);
+    std::string text;
+    for (std::size_t i = count(rng); i; --i)
+        text += fails(rng) ? bad[pick_bad(rng)] : good[pick_good(rng)];
+    return text;
+}
+
+TEST(JsonScanner, ReadingAheadGivesWhatReadingOneTokenAtATimeGives)
+{
+    std::mt19937 rng(11);
+    int rejected = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = token_soup(rng);
+        kesp::Json_scanner lexer(text);
+        for (std::size_t pos = 0, n = 0;; ++n) {
+            Plain_token want = plain_token(text, pos);
+            if (want.kind < 0) {
+                testing::internal::CaptureStderr();
+                EXPECT_THROW(lexer(), std::runtime_error);
+                std::string got = testing::internal::GetCapturedStderr();
+                testing::internal::CaptureStderr();
+                EXPECT_THROW(kesp::Scanner(text).error(std::string_view(text).substr(want.first, want.last - want.first),
+                                                       "syntax error"),
+                             std::runtime_error);
+                ASSERT_EQ(got, testing::internal::GetCapturedStderr()) << hex(text) << " token " << n;
+                ++rejected;
+                break;
+            }
+            int kind = lexer();
+            ASSERT_EQ(kind, want.kind) << hex(text) << " token " << n;
+            ASSERT_EQ(lexer.tok().data() - text.data(), static_cast<std::ptrdiff_t>(want.first)) << hex(text) << " token " << n;
+            ASSERT_EQ(lexer.tok().size(), want.last - want.first) << hex(text) << " token " << n;
+            if (kind == 0) {
+                // The end stays the end.
+                EXPECT_EQ(lexer(), 0);
+                break;
+            }
+            pos = want.last;
+        }
+    }
+    // Both ways of ending were met often.
+    EXPECT_GT(rejected, 300);
+    EXPECT_LT(rejected, 2700);
+}
+
+// Documents over a few stretches of read-ahead text: the values are the text's.
+TEST(JsonDoc, LongArraysAndObjects)
+{
+    std::string text = "{";
+    for (int i = 0; i < 500; ++i)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":[" + std::to_string(i) + ", \"s" + std::to_string(i) + "\", true]";
+    text += "}";
+    Json_doc doc(text);
+    auto obj = doc.root().obj();
+    ASSERT_EQ(obj.last - obj.first, 500);
+    for (int i = 0; i < 500; ++i) {
+        std::string k = "k" + std::to_string(i);
+        auto arr = obj.at(k.c_str()).arr();
+        EXPECT_EQ(arr.at(0).num_as<std::int32_t>(), i);
+        EXPECT_EQ(arr.at(1).str(), "s" + std::to_string(i));
+        EXPECT_TRUE(arr.at(2).bol());
+    }
 }
 
 TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
@@ -405,6 +595,69 @@ TEST(JsonNumber, Conversions)
         EXPECT_EQ(v.num_as<std::uint32_t>(), c.u32) << c.text;
         EXPECT_EQ(v.num(), c.dbl) << c.text;
         EXPECT_EQ(std::signbit(v.num()), std::signbit(c.dbl)) << c.text;
+    }
+}
+
+// Integers are read without the standard conversion where they are short; what
+// they give must be what the standard conversion gives, range cases included.
+template <class T> T standard(const std::string& text)
+{
+    T v{};
+    std::from_chars(text.data(), text.data() + text.size(), v, 10);
+    return v;
+}
+
+template <class T> void expect_standard(const std::vector<std::string>& texts)
+{
+    for (const auto& text : texts) {
+        Json v(text.data(), static_cast<unsigned>(text.size()), Json::Type::num);
+        EXPECT_EQ(v.num_as<T>(), standard<T>(text)) << text << " as " << typeid(T).name();
+    }
+}
+
+TEST(JsonNumber, IntegersReadAsTheStandardConversionReadsThem)
+{
+    std::vector<std::string> texts = {
+        "0", "7", "10", "99", "100", "127", "128", "255", "256", "999", "-0", "-1", "-99", "-128", "-129", "-999",
+        "1000", "9999", "32767", "32768", "-32768", "-32769", "65535", "65536", "99999999", "-9999999", "-99999999",
+        "100000000", "2147483647", "2147483648", "-2147483648", "-2147483649", "4294967295", "4294967296",
+        "00", "007", "00000000", "000000001", "1.9", "-1.9", "0.5", "1e3", "12e3", "1.5e3", "-0.5", "9.9", "99.9",
+        "1234.5678", "12345678.9", "1E+2", "-7e-1", "3.0", "-", "-.", "-e", "123456789012345678901234567890",
+    };
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> digits(1, 11);
+    std::uniform_int_distribution<int> digit('0', '9');
+    std::bernoulli_distribution minus(0.3), fraction(0.2);
+    for (int i = 0; i < 3000; ++i) {
+        std::string t = minus(rng) ? "-" : "";
+        for (int n = digits(rng); n; --n)
+            t += static_cast<char>(digit(rng));
+        if (fraction(rng))
+            t += ".5";
+        texts.push_back(t);
+    }
+    expect_standard<std::int8_t>(texts);
+    expect_standard<std::uint8_t>(texts);
+    expect_standard<std::int16_t>(texts);
+    expect_standard<std::uint16_t>(texts);
+    expect_standard<std::int32_t>(texts);
+    expect_standard<std::uint32_t>(texts);
+    expect_standard<std::int64_t>(texts);
+    expect_standard<std::uint64_t>(texts);
+}
+
+// A short number is read from its own bytes only, whatever follows it in memory.
+TEST(JsonNumber, ShortNumbersReadNoFurther)
+{
+    const std::string memory = "12345678901234567";
+    for (std::size_t n = 1; n <= 9; ++n) {
+        Json v(memory.data(), static_cast<unsigned>(n), Json::Type::num);
+        EXPECT_EQ(v.num_as<std::int32_t>(), std::stoi(memory.substr(0, n))) << n;
+    }
+    const std::string signed_memory = "-98765432";
+    for (std::size_t n = 2; n <= 9; ++n) {
+        Json v(signed_memory.data(), static_cast<unsigned>(n), Json::Type::num);
+        EXPECT_EQ(v.num_as<std::int32_t>(), std::stoi(signed_memory.substr(0, n))) << n;
     }
 }
 
