@@ -124,6 +124,14 @@ std::uint16_t tile(std::uint64_t sheet, std::uint64_t k) {
     return sheet == _failed ? _no_frame : static_cast<std::uint16_t>(sheet + k);
 }
 
+// The frame a fractional offset into a sheet lands on: base and offset are
+// added in float before truncating, so an offset a hair below a whole number
+// can round up onto the next frame.
+std::uint16_t tile_at(std::uint64_t sheet, float offset) {
+    if (sheet == _failed) return _no_frame;
+    return static_cast<std::uint16_t>(static_cast<std::uint64_t>(static_cast<float>(sheet) + offset));
+}
+
 // An action's value; an action the table lacks reads as released.
 float action(std::size_t index) {
     return index < kesp::inputs.size() ? kesp::inputs[index].value : 0.0f;
@@ -234,7 +242,7 @@ void Mob_player::update_frame(Scene& scene) {
     } else if (coyote_timer == 0) {
         // max after min also turns a velocity that is not a number into frame 0.
         float k = std::max(0.0f, std::min((vel.y + 8) / 1.5f, 9.0f));
-        frame = tile(jump_sheet, static_cast<std::uint64_t>(k));
+        frame = tile_at(jump_sheet, k);
     } else if (landing_timer != 0) {
         frame = tile(run_sheet, 1);
     } else if (vel.x == 0) {

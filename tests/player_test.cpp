@@ -810,6 +810,8 @@ TEST_F(Player_test, TheFrameFollowsTheTableRowsInOrder) {
         {"jump frame for velocity 5.5", air, 0, 0, 127, 0, 100, {0, 5.5f}, false, 21 + 9},
         {"jump frame for velocity 8", air, 0, 0, 127, 0, 100, {0, 8}, false, 21 + 9},
         {"jump frame for velocity -2.6", air, 0, 0, 127, 0, 100, {0, -2.6f}, false, 21 + 3},
+        // (vel + 8) / 1.5 is 0.999999, which 21 + 0.999999 rounds up to 22 in float.
+        {"jump frame summed in float", air, 0, 0, 127, 0, 100, {0, -6.50000143f}, false, 21 + 1},
         {"idle at full health", ground, 0, 0, 127, 0, 100, {0, 0}, false, 0},
         {"hurt pose while tick bit 8 is clear", ground, 0, 0, 126, 7, 100, {0, 0}, false, 33},
         {"hurt pose while tick bit 8 is set", ground, 0, 0, 126, 8, 100, {0, 0}, false, 32},
