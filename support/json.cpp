@@ -214,44 +214,49 @@ constexpr std::array<Step, _scan_states * _classes> _make_scan_steps()
     return steps;
 }
 
-// The parser's table: each entry is (next top state << 4 | event). Event 15 is a
-// bare state change that reads on; next state 15 pops. Array and object openings
-// push their own state on top of the next one.
+// The parser's table: each entry is (next top row << 4 | event), a state's row
+// being its offset in the table, which is also how the stack holds states. Event
+// 15 is a bare state change that reads on; next row _pop pops. Array and object
+// openings push their own state on top of the next one.
 constexpr int _parse_states = 9;
 constexpr int _kinds_count = 11;
-constexpr unsigned char _no_event = 15;
-constexpr unsigned char _pop = 15;
-constexpr unsigned char _error = 0xFF;
+constexpr unsigned _no_event = 15;
+constexpr unsigned _pop = 0x7F;
+constexpr std::uint16_t _error = 0xFFFF;
 constexpr unsigned _array_begins = 5;
 constexpr unsigned _object_begins = 7;
+constexpr int _array_row = 1 * _kinds_count;
+constexpr int _object_row = 4 * _kinds_count;
 
-constexpr std::array<unsigned char, _parse_states * _kinds_count> _make_parse_trans()
+constexpr std::array<std::uint16_t, _parse_states * _kinds_count> _make_parse_trans()
 {
-    std::array<unsigned char, _parse_states * _kinds_count> t{};
+    std::array<std::uint16_t, _parse_states * _kinds_count> t{};
     for (auto& v : t)
         v = _error;
-    auto set = [&](int s, int k, int next, int event) {
-        t[s * _kinds_count + k] = static_cast<unsigned char>(next << 4 | event);
+    auto set = [&](int s, int k, int next, unsigned event) {
+        unsigned row = next == static_cast<int>(_pop) ? _pop : static_cast<unsigned>(next * _kinds_count);
+        t[s * _kinds_count + k] = static_cast<std::uint16_t>(row << 4 | event);
     };
     // A value: a scalar gives its event, an opening gives its event and pushes.
     auto value = [&](int s, int next) {
-        for (int k = 1; k <= 4; ++k)
-            set(s, k, next, k);
+        for (unsigned k = 1; k <= 4; ++k)
+            set(s, static_cast<int>(k), next, k);
         set(s, 5, next, _array_begins);
         set(s, 7, next, _object_begins);
     };
+    constexpr int pop = _pop;
     value(0, 0);
-    set(0, 0, _pop, 0);
+    set(0, 0, pop, 0);
     value(1, 2);
-    set(1, 6, _pop, 6);
-    set(2, 6, _pop, 6);
+    set(1, 6, pop, 6);
+    set(2, 6, pop, 6);
     set(2, 9, 3, _no_event);
     value(3, 2);
     set(4, 4, 5, 4);
-    set(4, 8, _pop, 8);
+    set(4, 8, pop, 8);
     set(5, 10, 6, _no_event);
     value(6, 7);
-    set(7, 8, _pop, 8);
+    set(7, 8, pop, 8);
     set(7, 9, 8, _no_event);
     set(8, 4, 5, 4);
     return t;
@@ -264,6 +269,23 @@ template <class T> T* _allocate(std::size_t n)
     return n ? static_cast<T*>(::operator new(n * sizeof(T))) : nullptr;
 }
 
+
+// Moves [first, last) to the uninitialised values at to. Moving a value is copying
+// its bytes and leaving zeros, which read as none, so a range moves at the speed of
+// copying memory.
+void _relocate(Json* first, Json* last, Json* to)
+{
+    static_assert(std::is_standard_layout_v<Json> && static_cast<int>(Json::Type::none) == 0);
+    if (first == last)
+        return;
+    auto bytes = static_cast<std::size_t>(last - first) * sizeof(Json);
+    std::memcpy(static_cast<void*>(to), static_cast<void*>(first), bytes);
+    std::memset(static_cast<void*>(first), 0, bytes);
+}
+
+// Values moved off the builder's stack at a time: 32 KiB, which stay in the first
+// level cache while they are copied, cleared and dropped.
+constexpr std::size_t _stretch = 2048;
 
 bool _is_container(const Json& v)
 {
@@ -387,7 +409,7 @@ unsigned Json_parser::operator()()
 {
     static constexpr auto trans = _make_parse_trans();
     for (;;) {
-        unsigned a = trans[stack.back() * _kinds_count + lexer()];
+        unsigned a = trans[static_cast<unsigned>(stack.back() + lexer())];
         if (a == _error)
             lexer.error(lexer.tok(), "unexpected token");
         unsigned next = a >> 4;
@@ -400,9 +422,9 @@ unsigned Json_parser::operator()()
         if (event == _no_event)
             continue;
         if (event == _array_begins)
-            stack.push_back(1);
+            stack.push_back(_array_row);
         else if (event == _object_begins)
-            stack.push_back(4);
+            stack.push_back(_object_row);
         return event;
     }
 }
@@ -411,14 +433,7 @@ Json::Json(Json* first, Json* last)
     : data(_allocate<Json>(static_cast<std::size_t>(last - first))),
       size(static_cast<std::uint32_t>(last - first)), type(Type::arr)
 {
-    // Moving a value is copying its bytes and leaving zeros, which read as none, so
-    // a whole range moves at the speed of copying memory.
-    static_assert(std::is_standard_layout_v<Json> && static_cast<int>(Type::none) == 0);
-    if (first != last) {
-        auto bytes = static_cast<std::size_t>(last - first) * sizeof(Json);
-        std::memcpy(data, static_cast<void*>(first), bytes);
-        std::memset(static_cast<void*>(first), 0, bytes);
-    }
+    _relocate(first, last, static_cast<Json*>(data));
 }
 
 Json::Json(Member* first, Member* last)
@@ -575,9 +590,23 @@ Json Json_build::make_str(std::string_view tok)
     return {tok.data() + 1, static_cast<unsigned>(tok.size() - 2), Json::Type::str};
 }
 
-Json Json_build::make_arr(Json* first, Json* last)
+// Takes the values from height m up off the stack into a new array, a stretch at
+// a time from the top, so that each value is read from memory once.
+Json Json_build::make_arr(std::size_t m)
 {
-    return {first, last};
+    auto n = values.size() - m;
+    Json arr;
+    arr.data = _allocate<Json>(n);
+    arr.size = static_cast<std::uint32_t>(n);
+    arr.type = Json::Type::arr;
+    auto block = static_cast<Json*>(arr.data);
+    while (values.size() != m) {
+        auto k = std::min(values.size() - m, _stretch);
+        auto top = values.size() - k;
+        _relocate(values.data() + top, values.data() + top + k, block + (top - m));
+        values.resize(top);
+    }
+    return arr;
 }
 
 // Pairs up alternating keys and values straight into the object's own block and
@@ -598,9 +627,7 @@ Json Json_build::make_obj(Json* first, Json* last)
 
 void Json_build::build_array()
 {
-    auto m = static_cast<std::size_t>(marks.back());
-    Json arr = make_arr(values.data() + m, values.data() + values.size());
-    values.resize(m);
+    Json arr = make_arr(static_cast<std::size_t>(marks.back()));
     values.push_back(std::move(arr));
     marks.pop_back();
 }

@@ -42,7 +42,8 @@ private:
     static constexpr int _queue = 64;
     static constexpr int _rejected = 15;  // the kind of a token the text fails on
 
-    void read_ahead();
+    // Out of line, so the loop that takes tokens stays small.
+    [[gnu::noinline]] void read_ahead();
 
     Token queue[_queue];
     int head = 0;
@@ -139,7 +140,7 @@ private:
     static Json make_bol(std::string_view tok);
     static Json make_num(std::string_view tok);
     static Json make_str(std::string_view tok);
-    static Json make_arr(Json* first, Json* last);
+    Json make_arr(std::size_t m);
     static Json make_obj(Json* first, Json* last);
     void build_array();
     void build_object();

@@ -413,6 +413,25 @@ TEST(JsonDoc, LongArraysAndObjects)
     }
 }
 
+// Large arrays are moved off the builder's stack a stretch at a time: every value
+// lands in its place, nested containers included, each owned once.
+TEST(JsonDoc, LargeArraysKeepTheirOrder)
+{
+    for (int n : {2047, 2048, 2049, 5000, 10000}) {
+        std::string text = "[";
+        for (int i = 0; i < n; ++i)
+            text += (i ? "," : "") + (i % 3 ? std::to_string(i) : "[" + std::to_string(i) + ",\"x\"]");
+        text += "]";
+        Json_doc doc(text);
+        auto arr = doc.root().arr();
+        ASSERT_EQ(arr.end() - arr.begin(), n);
+        for (int i = 0; i < n; ++i) {
+            const Json& v = arr.at(static_cast<std::uint64_t>(i));
+            ASSERT_EQ(i % 3 ? v.num_as<std::int32_t>() : v.arr().at(0).num_as<std::int32_t>(), i) << n;
+        }
+    }
+}
+
 TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
 {
     const std::string texts[] = {
