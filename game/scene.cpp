@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -19,8 +20,19 @@ std::uint64_t _count(const kesp::Json& v) {
 
 std::string _raw(const kesp::Json& v) { return std::string(v.str()); }
 
-int _floor_cell(float edge) { return static_cast<int>(std::floor(static_cast<double>(edge / _tile))); }
-int _ceil_cell(float edge) { return static_cast<int>(std::ceil(static_cast<double>(edge / _tile))); }
+// A cell coordinate of a swap. One that no int holds (a box far off the map, at
+// infinity or not a number) lies outside every grid.
+std::int64_t _to_cell(double v) {
+    if (!(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max()))
+        throw std::out_of_range("Grid accessed out of range");
+    return static_cast<int>(v);
+}
+
+std::int64_t _floor_cell(float edge) { return _to_cell(std::floor(static_cast<double>(edge / _tile))); }
+std::int64_t _ceil_cell(float edge) { return _to_cell(std::ceil(static_cast<double>(edge / _tile))); }
+
+// A negative coordinate wraps to a huge one, which the bounds test refuses.
+std::size_t _index(std::int64_t v) { return static_cast<std::size_t>(v); }
 
 }  // namespace
 
@@ -30,14 +42,15 @@ void Scene::load(const std::filesystem::path& map) {
 }
 
 void Scene::swap_tiles(const kesp::Box& a, const kesp::Box& b) {
-    int ax = _floor_cell(a.l), ay = _floor_cell(a.u);
-    int bx = _floor_cell(b.l), by = _floor_cell(b.u);
-    int w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
-    for (int i = 0; i < w; ++i)
-        for (int j = 0; j < h; ++j) {
-            std::swap(background.tiles.at(ax + i, ay + j), background.tiles.at(bx + i, by + j));
+    std::int64_t ax = _floor_cell(a.l), ay = _floor_cell(a.u);
+    std::int64_t bx = _floor_cell(b.l), by = _floor_cell(b.u);
+    std::int64_t w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
+    for (std::int64_t i = 0; i < w; ++i)
+        for (std::int64_t j = 0; j < h; ++j) {
+            std::size_t x1 = _index(ax + i), y1 = _index(ay + j), x2 = _index(bx + i), y2 = _index(by + j);
+            std::swap(background.tiles.at(x1, y1), background.tiles.at(x2, y2));
             // Grid<bool> cells are plain bools, so std::swap works on them too.
-            std::swap(physics.solid.at(ax + i, ay + j), physics.solid.at(bx + i, by + j));
+            std::swap(physics.solid.at(x1, y1), physics.solid.at(x2, y2));
         }
 }
 

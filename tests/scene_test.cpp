@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -588,6 +589,30 @@ TEST_F(Swap_test, BlockOutsideTheGridThrows) {
     EXPECT_THROW(scene->swap_tiles({0, 8, 0, 8}, {64, 72, 0, 8}), std::out_of_range);
     EXPECT_THROW(scene->swap_tiles({-1, 8, 0, 8}, {16, 24, 0, 8}), std::out_of_range);
     EXPECT_THROW(scene->swap_tiles({0, 8, 0, 8}, {0, 8, 40, 48}), std::out_of_range);
+}
+
+TEST_F(Swap_test, BoxFarOffTheMapThrowsAndSwapsNothing) {
+    // Map coordinates beyond int's range, or a box parked at infinity, still name
+    // cells outside the grid.
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* what;
+        kesp::Box a, b;
+    };
+    const Case cases[] = {
+        {"first box reaching far left", {-1e30f, 8, 0, 8}, {16, 24, 0, 8}},
+        {"first box from minus infinity", {-inf, 8, 0, 8}, {16, 24, 0, 8}},
+        {"first box far below", {0, 8, 1e30f, 1e31f}, {16, 24, 0, 8}},
+        {"second box at infinity", {0, 8, 0, 8}, {inf, inf, inf, inf}},
+        {"second box far left", {0, 8, 0, 8}, {-1e30f, 0, 0, 8}},
+        {"not a number", {nan, 8, 0, 8}, {16, 24, 0, 8}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_THROW(scene->swap_tiles(c.a, c.b), std::out_of_range);
+        expect_swapped({});
+    }
 }
 
 // --- a map saved by the Tiled editor
