@@ -151,10 +151,14 @@ void render_end() {
 
 std::int32_t pace_frame(Fps& clock, std::int32_t now, std::int32_t fps) {
     clock.frames += 1;
-    // 64 bits so a long run without resynchronising cannot overflow.
-    std::int64_t due = clock.start;
-    if (fps > 0) due += static_cast<std::int64_t>(clock.frames) * 1000 / fps;
-    if (now < due) return static_cast<std::int32_t>(due - now);
+    // The product in 64 bits, so a long run without resynchronising cannot
+    // overflow. The ticks cut to 32 bits wrap after 24.8 days, so the wait is the
+    // difference from now to the due time in wrapping arithmetic: the two are
+    // never more than a second apart.
+    std::int64_t offset = fps > 0 ? static_cast<std::int64_t>(clock.frames) * 1000 / fps : 0;
+    std::uint32_t due = static_cast<std::uint32_t>(clock.start) + static_cast<std::uint32_t>(offset);
+    auto wait = static_cast<std::int32_t>(due - static_cast<std::uint32_t>(now));
+    if (wait > 0) return wait;
     clock.start = now;
     clock.frames = 0;
     return 0;

@@ -46,6 +46,21 @@ TEST(Pacing, AboveAThousandFramesASecondNeverSleeps) {
     }
 }
 
+TEST(Pacing, TheTickCountWrappingAroundKeepsThePace) {
+    // The 32-bit tick count passes from its largest value to its smallest.
+    const std::uint32_t start = 2147483647u - 5;
+    auto at = [start](std::uint32_t ms) { return static_cast<std::int32_t>(start + ms); };
+    kesp::Fps clock{at(0), 0};
+    EXPECT_EQ(kesp::pace_frame(clock, at(1), 60), 15);
+    EXPECT_EQ(kesp::pace_frame(clock, at(16), 60), 17);  // now has wrapped, the due time too
+    EXPECT_EQ(clock.start, at(0));
+    EXPECT_EQ(clock.frames, 2);
+    EXPECT_EQ(kesp::pace_frame(clock, at(60), 60), 0);  // late after the wrap: restart
+    EXPECT_EQ(clock.start, at(60));
+    EXPECT_EQ(clock.frames, 0);
+    EXPECT_EQ(kesp::pace_frame(clock, at(61), 60), 15);
+}
+
 TEST(Pacing, ALongRunDoesNotOverflow) {
     kesp::Fps clock{0, 3000000};  // 3e9 ms of frames would overflow 32 bits
     EXPECT_EQ(kesp::pace_frame(clock, 0, 1000), 3000001);
