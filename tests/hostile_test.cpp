@@ -439,31 +439,61 @@ TEST_F(Bones_test, NeverSetsOffWhereItCannotWalk) {
     struct Case {
         const char* name;
         float x, y;
-        bool floor;
-        int wall_column;  // -1: none
+        int ground_from, ground_to;  // cells of row 13 under it; -1: none
+        int wall_column;             // -1: none
+        float dx;                    // where the player is: the way it faces
         bool walks;
     };
     const Case cases[] = {
-        {"open floor", 100, 100, true, -1, true},
-        {"wall ahead", 100, 100, true, 13, false},
-        {"in the air", 100, 40, false, -1, false},
-        {"ledge corner on a cell line", 100, 100, false, -1, false},
-        {"ledge corner half a pixel inside", 99.5f, 100, false, -1, true},
+        {"open floor", 100, 100, 0, 59, -1, 150, true},
+        {"open floor, to the left", 100, 100, 0, 59, -1, -150, true},
+        {"wall ahead", 100, 100, 0, 59, 13, 150, false},
+        {"wall ahead on the left", 100, 100, 0, 59, 11, -150, false},
+        {"wall behind", 100, 100, 0, 59, 11, 150, true},
+        {"in the air", 100, 40, -1, -1, -1, 150, false},
+        {"ledge corner on a cell line", 100, 100, 0, 12, -1, 150, false},
+        {"ledge corner half a pixel inside", 99.5f, 100, 0, 12, -1, 150, true},
+        {"ledge on the left", 103.5f, 100, 13, 59, -1, -150, false},
+        {"left corner on a cell line tests the cell to its right", 100, 100, 12, 59, -1, -150, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         build();
         solid(0, 29, 59, 29);
         if (c.wall_column >= 0) solid(c.wall_column, 11, c.wall_column, 12);
-        if (!c.floor && c.y == 100) solid(0, 13, 12, 13);  // a ledge ending at x 104
-        Mob_bones* bones = chosen(150, {c.x, c.y}, c.floor);
+        if (c.ground_from >= 0) solid(c.ground_from, 13, c.ground_to, 13);
+        Mob_bones* bones = chosen(c.dx, {c.x, c.y}, false);
         ASSERT_NE(bones, nullptr);
         EXPECT_EQ(bones->state, c.walks ? 8 : 0);
         const float x = bones->pos.x;
         scene->physics.step(0.5f);
-        EXPECT_FLOAT_EQ(bones->vel.x, c.walks ? 0.5f : 0);
-        EXPECT_EQ(bones->pos.x > x, c.walks);
+        const float ahead = c.dx < 0 ? -1.f : 1.f;
+        EXPECT_FLOAT_EQ(bones->vel.x, c.walks ? 0.5f * ahead : 0);
+        EXPECT_EQ((bones->pos.x - x) * ahead > 0, c.walks);
     }
+}
+
+TEST_F(Bones_test, WalksAtMost24TicksThenStandsAgain) {
+    const int walk_frames[] = {1, 1, 2, 2, 3, 3, 4, 4};
+    Mob_bones* bones = chosen(-150);  // far off on the left
+    ASSERT_NE(bones, nullptr);
+    for (int state = 8; state <= 31; ++state) {
+        SCOPED_TRACE(testing::Message() << "state " << state);
+        ASSERT_EQ(bones->state, state);
+        scene->physics.step(0.5f);
+        EXPECT_LT(bones->vel.x, 0);
+        const auto seen = look(bones->pos.floor() + Vec{0, -4});
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(*seen, (Look{bones_sheet, walk_frames[(state - 8) % 8], mirrored}));
+        step(false);
+        update(true);
+    }
+    EXPECT_EQ(bones->state, 0);
+    scene->physics.step(0.5f);
+    EXPECT_EQ(bones->vel.x, 0);
+    const auto seen = look(bones->pos.floor() + Vec{0, -4});
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(*seen, (Look{bones_sheet, 0, mirrored}));
 }
 
 TEST_F(Bones_test, StopsWhereItsLeadingCornerLeavesTheGround) {
@@ -679,6 +709,56 @@ TEST_F(Peeper_test, TurnsBackOnceAtFullSpeedTheOtherWay) {
     EXPECT_EQ(p->vel.x, -1.5f);
 }
 
+TEST_F(Peeper_test, GlidingTurnsBackOnlyOnceOvershotByMoreThan32) {
+    struct Case {
+        const char* name;
+        bool flying_left;
+        Vec d;  // from the player to the peeper at the tick
+        int state;
+        bool left_after;
+    };
+    const Case cases[] = {
+        {"flying right, 32 past", false, {32, 0}, 1, false},
+        {"flying right, 32.5 past", false, {32.5f, 0}, 10, true},
+        {"flying right, past and lower", false, {40, 10}, 10, true},
+        {"flying right, short of it and lower", false, {-40, 10}, 2, false},
+        {"flying left, 32 past", true, {-32, 0}, 1, true},
+        {"flying left, 32.5 past", true, {-32.5f, 0}, 10, false},
+        {"flying left, behind it by 40", true, {40, 0}, 1, true},
+        {"flying left, level", true, {0, 0}, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        build();
+        Mob_peeper* p = peeper(c.flying_left ? 40.f : -40.f, 0);
+        ASSERT_NE(p, nullptr);
+        step(true);
+        ASSERT_EQ(p->state, 1);
+        ASSERT_EQ(p->is(Body::flip), c.flying_left);
+        place_player(p->pos - c.d);
+        update(true);
+        EXPECT_EQ(p->state, c.state);
+        EXPECT_EQ(p->is(Body::flip), c.left_after);
+    }
+}
+
+TEST_F(Peeper_test, DrawsTheFrameOfItsStateMirroredWhenFacingLeft) {
+    const int frames[] = {0, 3, 2, 2, 1, 1, 2, 2, 3, 3, 2, 2, 1, 1, 2, 2, 3};
+    Mob_peeper* p = peeper(-40, 0);
+    ASSERT_NE(p, nullptr);
+    p->pos = {100.5f, 80.75f};
+    for (bool left : {false, true}) {
+        for (int state = 0; state <= 16; ++state) {
+            SCOPED_TRACE(testing::Message() << "state " << state << (left ? " facing left" : ""));
+            p->state = static_cast<std::uint8_t>(state);
+            p->flags = Body::harmful | Body::physical | (left ? Body::flip : 0);
+            const auto seen = look({100, 80});
+            ASSERT_TRUE(seen);
+            EXPECT_EQ(*seen, (Look{peeper_sheet, frames[state], left ? mirrored : upright}));
+        }
+    }
+}
+
 TEST_F(Peeper_test, FliesThroughTilesAndOutOfTheRoom) {
     solid(25, 0, 25, 59);  // a wall across its way
     Mob_peeper* p = peeper(-40, -60);
@@ -829,6 +909,9 @@ TEST_F(Crawler_test, SpriteLiesOnTheFaceItHolds) {
 TEST_F(Hostile_test, ThornsHurtOnEveryUpdateUnlessInvincible) {
     auto* thorns = add<Mob_thorns>("thorns", {100, 100}, {8, 4});
     ASSERT_NE(thorns, nullptr);
+    // A second hazard on the player in the same updates: the first one's hit
+    // makes the player invincible before the second is tried.
+    ASSERT_NE(add<Mob_thorns>("thorns", {104, 100}, {8, 4}), nullptr);
     place_player({100, 112});  // the player's top edge touches the thorns' bottom
     strike({0, 320, 0, 240});
     update(true);
