@@ -315,7 +315,7 @@ void handle_event(const SDL_Event& e, const Event_callback& callback) {
 
 }  // namespace
 
-void handle_events(Event_callback& callback) {
+void handle_events(const Event_callback& callback) {
     SDL_Event event;
     while (SDL_PollEvent(&event)) handle_event(event, callback);
 }

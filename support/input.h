@@ -89,6 +89,6 @@ using Event_callback = std::function<void(int, float)>;
 // and go and feeding every other event to the bindings. A quit event ends the
 // process with status 0. The callback must not resize the table or change a
 // binding list.
-void handle_events(Event_callback& callback);
+void handle_events(const Event_callback& callback);
 
 }  // namespace kesp

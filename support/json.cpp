@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -233,8 +234,9 @@ constexpr std::array<std::uint16_t, _parse_states * _kinds_count> _make_parse_tr
     std::array<std::uint16_t, _parse_states * _kinds_count> t{};
     for (auto& v : t)
         v = _error;
+    constexpr int pop = -1;
     auto set = [&](int s, int k, int next, unsigned event) {
-        unsigned row = next == static_cast<int>(_pop) ? _pop : static_cast<unsigned>(next * _kinds_count);
+        unsigned row = next == pop ? _pop : static_cast<unsigned>(next * _kinds_count);
         t[s * _kinds_count + k] = static_cast<std::uint16_t>(row << 4 | event);
     };
     // A value: a scalar gives its event, an opening gives its event and pushes.
@@ -244,7 +246,6 @@ constexpr std::array<std::uint16_t, _parse_states * _kinds_count> _make_parse_tr
         set(s, 5, next, _array_begins);
         set(s, 7, next, _object_begins);
     };
-    constexpr int pop = _pop;
     value(0, 0);
     set(0, 0, pop, 0);
     value(1, 2);
@@ -268,7 +269,6 @@ template <class T> T* _allocate(std::size_t n)
 {
     return n ? static_cast<T*>(::operator new(n * sizeof(T))) : nullptr;
 }
-
 
 // Moves [first, last) to the uninitialised values at to. Moving a value is copying
 // its bytes and leaving zeros, which read as none, so a range moves at the speed of
@@ -349,7 +349,8 @@ void Json_scanner::read_ahead()
     auto kind = [](int k) { return static_cast<std::uint32_t>(k) << _kind_shift; };
     while (q < full) {
         // The column is found from the byte alone, off the chain of states; the row
-        // (in bytes) is then all the address still waits for.
+        // (in bytes) is then all the address still waits for. The empty asm keeps
+        // the compiler from adding the row to the table's start first instead.
         auto column = reinterpret_cast<const char*>(steps.data() + group[static_cast<unsigned char>(*p)]);
         asm("" : "+r"(column));
         unsigned act = *reinterpret_cast<const std::uint16_t*>(column + row + offsetof(Step, act));

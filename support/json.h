@@ -4,9 +4,9 @@
 
 #include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <limits>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -66,6 +66,8 @@ struct Json_parser {
     std::string_view tok() const { return lexer.tok(); }
 
     Json_scanner lexer;
+    // The states, each held as the offset of its row in the parser's table; the
+    // last is the current one.
     std::vector<int> stack;
 };
 

@@ -59,8 +59,8 @@ protected:
 
     static Calls pump() {
         Calls calls;
-        Event_callback callback = [&](int i, float v) { calls.emplace_back(i, v); };
-        handle_events(callback);
+        // The pump takes the callback by const reference: a temporary will do.
+        handle_events([&](int i, float v) { calls.emplace_back(i, v); });
         return calls;
     }
 
