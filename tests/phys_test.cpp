@@ -237,6 +237,16 @@ TEST_F(Phys_test, KissTestsFindWallsOnEverySide) {
     }
 }
 
+TEST_F(Phys_test, NanVelocityRestsAndKissesInsteadOfMoving) {
+    wall(6, 4);
+    wall(4, 6);
+    Body b(Box{32, 48, 32, 48}, Body::solid);
+    b.vel = {nan, nan};
+    step_once(b);
+    expect_vec(b.pos, {40, 40});
+    EXPECT_EQ(b.flags & touch_any, Body::touch_rt | Body::touch_dn);
+}
+
 TEST_F(Phys_test, BodyQueuedTwiceMovesTwice) {
     Body b = solid_at({40, 40});
     b.vel = {2, 0};
