@@ -80,7 +80,14 @@ INSTANTIATE_TEST_SUITE_P(Rpack, Placing, testing::Values(
     // Columns 8 and 9 now begin at row 6: the free rows 2 to 5 there are given up.
     Placement{"partly covered stretch takes the top row", 10, {{4, 6}, {6, 2}},
               {{0, 6}, {4, 2}, {10, 10}},
-              {8, 2}, 0, 6, {{0, 8}, {8, 6}, {10, 10}}}),
+              {8, 2}, 0, 6, {{0, 8}, {8, 6}, {10, 10}}},
+    // Every stretch it covers is erased, however many, before the line closes.
+    Placement{"full width erases every stretch it covers", 16, {{4, 1}, {4, 2}, {8, 3}},
+              {{0, 1}, {4, 2}, {8, 3}, {16, 16}},
+              {16, 1}, 0, 3, {{0, 4}, {16, 16}}},
+    Placement{"two stretches erased, then the last one split", 16, {{4, 1}, {4, 2}, {8, 3}},
+              {{0, 1}, {4, 2}, {8, 3}, {16, 16}},
+              {12, 1}, 0, 3, {{0, 4}, {12, 3}, {16, 16}}}),
     [](const testing::TestParamInfo<Placement>& info) {
         std::string name = info.param.what;
         for (char& ch : name)
