@@ -53,6 +53,15 @@ TEST(CommandLine, TwoPathsLogTheBuildThenPrintTheUsage) {
     EXPECT_LT(log, r.err.size() - usage.size());
 }
 
+// The build reads the revision at every build, not once when configuring, so a
+// commit made since still shows; outside a git checkout it is 40 zeros.
+TEST(CommandLine, TheBuildIdentifierIsTheCurrentSourceRevision) {
+    test::Result git = test::run({"/usr/bin/env", "git", "-C", QUORLA_SOURCE_DIR, "rev-parse", "HEAD"});
+    std::string want = git.status == 0 ? git.out : "0000000000000000000000000000000000000000\n";
+    test::Result r = test::run({program, "a", "b"});
+    EXPECT_NE(r.err.find("INFO: Quorla " + want), std::string::npos) << r.err << "\nwant " << want;
+}
+
 TEST(CommandLine, TheDefaultMapIsSearchedInEveryDataDirectory) {
     test::Temp_dir t;
     test::Result r = test::run({program}, {"SDL_VIDEODRIVER=no-such-driver",
