@@ -2,9 +2,7 @@
 
 #include "support/static_order.h"
 
-#ifndef QUORLA_REVISION
-#define QUORLA_REVISION "0000000000000000000000000000000000000000"
-#endif
+#include "revision.h"  // written by the build: QUORLA_REVISION
 
 KESP_STATIC_ORDER(3) const std::filesystem::path basedir("quorla");
 const char* const str_version = "1.0.0";
