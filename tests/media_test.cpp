@@ -120,6 +120,36 @@ TEST(Media, OpensAWindowOfTheConfiguredSizeWithGl33Core) {
                 testing::ExitedWithCode(0), "");
 }
 
+// Each axis on its own: only a negative value takes the desktop's size.
+void child_takes_the_desktop_size_for_a_negative_axis_only() {
+    open_window(-1, 200);
+    kesp::Media_lock media("Quorla test");
+    if (!media) std::exit(2);
+    SDL_DisplayMode mode{};
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) std::exit(3);
+    kesp::Render_lock frame;
+    std::exit(kesp::wsize != kesp::Vec{static_cast<float>(mode.w), 200} ? 4 : 0);
+}
+
+TEST(Media, TakesTheDesktopSizeForANegativeAxisOnly) {
+    EXPECT_EXIT(child_takes_the_desktop_size_for_a_negative_axis_only(), testing::ExitedWithCode(0), "");
+}
+
+// The test display's software GL refuses every swap interval: the set-up warns
+// and goes on, and the pacing still holds the rate.
+void child_warns_when_the_swap_interval_is_refused() {
+    open_window(64, 64);
+    kesp::conf.vsync = true;
+    kesp::Media_lock media("Quorla test");
+    if (!media) std::exit(2);
+    if (SDL_GL_GetSwapInterval() == 1) std::exit(10);  // this driver took it: nothing to show
+    std::exit(0);
+}
+
+TEST(Media, ARefusedSwapIntervalIsAWarningNotAFailure) {
+    EXPECT_EXIT(child_warns_when_the_swap_interval_is_refused(), testing::ExitedWithCode(0), "WARN: ");
+}
+
 void child_runs_without_audio_after_a_warning() {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     open_window(64, 64);
