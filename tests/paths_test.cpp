@@ -84,6 +84,13 @@ TEST(Paths, MissingHomeEndsTheProcess) {
             kesp::Paths p;
         },
         testing::ExitedWithCode(255), "unset environment variable 'HOME'");
+    EXPECT_EXIT(
+        {
+            for (const char* v : xdg_vars) unsetenv(v);
+            setenv("HOME", "", 1);
+            kesp::Paths p;
+        },
+        testing::ExitedWithCode(255), "unset environment variable 'HOME'");
 }
 
 TEST(Paths, HomeIsNotNeededWhenEveryVariableIsSet) {
