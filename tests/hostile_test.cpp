@@ -552,8 +552,14 @@ TEST_F(Bones_test, ThrowsOnTheTickThatEndsState34) {
         EXPECT_FLOAT_EQ(bone->half.y, 4);
         EXPECT_FALSE(bone->is(Body::flip));
         scene->physics.step(0.5f);
+        // From then on only its gravity acts on it.
+        const Vec bone_vel = bone->vel;
+        step(true);
+        EXPECT_EQ(bones->state, 36);
+        EXPECT_FLOAT_EQ(bone->vel.x, left ? -2 : 2);
+        EXPECT_FLOAT_EQ(bone->vel.y, bone_vel.y + 0.8f);
         // Frame 6 until the tick that ends state 47, and one bone only.
-        for (int state = 36; state <= 47; ++state) {
+        for (int state = 37; state <= 47; ++state) {
             step(true);
             EXPECT_EQ(bones->state, state);
         }
@@ -656,6 +662,11 @@ TEST_F(Peeper_test, GlidingOnlySinksAndItsVerticalSpeedIsClamped) {
         EXPECT_FLOAT_EQ(p->vel.x, 1.5f);
         EXPECT_NEAR(p->vel.y, 0.05f * static_cast<float>(i), 1e-5);
     }
+    // Whatever horizontal speed it has, no engine pulls it toward its facing speed.
+    p->vel.x = 0.5f;
+    step(false);
+    EXPECT_EQ(p->state, 1);
+    EXPECT_FLOAT_EQ(p->vel.x, 0.5f);
     for (float vy : {5.f, -5.f, 2.f, -1.f}) {
         SCOPED_TRACE(testing::Message() << "vertical speed " << vy);
         p->vel.y = vy;
@@ -858,6 +869,30 @@ TEST_F(Crawler_test, GoesRoundABlockClockwise) {
     }
     EXPECT_EQ(dirs, (std::vector<int>{0, 1, 2, 3, 0, 1}));
     for (int d = 0; d < 4; ++d) EXPECT_TRUE(held[d]) << "direction " << d;
+}
+
+TEST_F(Crawler_test, WalkingOffABlockTurnsDownOnlyOnTheNextTick) {
+    solid(10, 10, 14, 12);  // a block from (80, 80) to (120, 104)
+    auto* c = add<Mob_crawler>("crawler", {110, 76});
+    ASSERT_NE(c, nullptr);
+    step(true);
+    ASSERT_TRUE(c->is(Body::touch_dn));
+    // No ticks: it runs off the top's right end and keeps its direction.
+    for (int i = 0; i < 100 && c->is(Body::touch_dn); ++i) {
+        step(false);
+        ASSERT_EQ(c->dir, 0);
+    }
+    ASSERT_FALSE(c->is(Body::touch_dn));
+    step(false);
+    EXPECT_EQ(c->dir, 0);
+    EXPECT_FLOAT_EQ(c->vel.x, 1);
+    ASSERT_GT(c->box.d, 80);
+    ASSERT_GE(c->box.l, 120);
+    step(true);
+    EXPECT_EQ(c->dir, 1);
+    // Pressed back against the block's right face.
+    EXPECT_TRUE(c->is(Body::touch_lf));
+    EXPECT_FLOAT_EQ(c->box.l, 120);
 }
 
 TEST_F(Crawler_test, LoopsInPlaceInTheAir) {
