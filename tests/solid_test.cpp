@@ -7,6 +7,7 @@
 
 #include "common/game_files.h"
 #include "common/gl_window.h"
+#include "common/log_record.h"
 #include "common/process.h"
 
 #include <GL/glew.h>
@@ -31,32 +32,6 @@ const Box no_strike{inf, inf, inf, inf};
 
 // Tile i of the test tileset is one flat colour.
 std::uint32_t tile_colour(int i) { return test::rgba(40 + 40 * i, 200, 30, 255); }
-
-// Records what the game logs while it lives.
-class Log_record {
-public:
-    Log_record() {
-        SDL_LogGetOutputFunction(&old, &old_data);
-        SDL_LogSetOutputFunction(record, this);
-    }
-    ~Log_record() { SDL_LogSetOutputFunction(old, old_data); }
-
-    // How often text was logged as an error.
-    int errors(const std::string& text) const {
-        int n = 0;
-        for (const auto& [priority, message] : lines) n += priority == SDL_LOG_PRIORITY_ERROR && message == text;
-        return n;
-    }
-
-private:
-    static void record(void* self, int, SDL_LogPriority priority, const char* message) {
-        static_cast<Log_record*>(self)->lines.emplace_back(priority, message);
-    }
-
-    std::vector<std::pair<SDL_LogPriority, std::string>> lines;
-    SDL_LogOutputFunction old = nullptr;
-    void* old_data = nullptr;
-};
 
 const char* const no_target = "Can't find the target for this mirror";
 const char* const no_brushes = "Can't find the brushes for this crack";
@@ -150,7 +125,7 @@ TEST_F(Trigger_test, StruckMirrorSendsThePlayerToTheFirstTargetOfItsName) {
     player->flags |= Body::flip;
     const std::int32_t flags = player->flags;
     const Box box = player->box;
-    Log_record log;
+    test::Log_record log;
     strike({24, 40, 28, 36});  // touches the mirror's right edge
     update();
     EXPECT_FLOAT_EQ(player->pos.x, 128);
@@ -208,7 +183,7 @@ TEST_F(Trigger_test, MirrorMatchesTypeAndNameExactly) {
             x += 16;
         }
         populate();
-        Log_record log;
+        test::Log_record log;
         strike({0, 80, 0, 80});
         update();
         update();
@@ -229,7 +204,7 @@ TEST_F(Trigger_test, StruckCrackSwapsItsBrushesOnceAndForAll) {
     Place* spent = cracks[0]->place;
     ASSERT_EQ(drawn(1, 2), original_colour(1, 2));
     const int plays = kill_plays();
-    Log_record log;
+    test::Log_record log;
     strike({68, 80, 50, 60});  // touches the crack's top right corner
     update();
     EXPECT_TRUE(all<Mob_crack>().empty());
@@ -303,7 +278,7 @@ TEST_F(Trigger_test, CrackWithoutTwoBrushesStaysArmed) {
         }
         populate();
         const int plays = kill_plays();
-        Log_record log;
+        test::Log_record log;
         strike({0, 80, 0, 80});
         update();
         update();

@@ -20,12 +20,16 @@ public:
     // The warnings and errors so far, in order.
     const std::vector<std::string>& problems() const { return lines; }
 
+    // How often text was logged as an error.
+    int errors(const std::string& text) const;
+
 private:
     static void record(void* self, int category, SDL_LogPriority priority, const char* message);
 
     SDL_LogOutputFunction old = nullptr;
     void* old_data = nullptr;
     std::vector<std::string> lines;
+    std::vector<std::string> error_lines;
 };
 
 }  // namespace test
