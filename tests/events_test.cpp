@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +29,9 @@ protected:
     static void SetUpTestSuite() {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK | SDL_INIT_GAMECONTROLLER), 0)
             << SDL_GetError();
+        // Use up an instance id, so that a device's id and its device index differ
+        // and a mix-up of the two shows.
+        SDL_JoystickDetachVirtual(SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 0, 0, 0));
     }
     static void TearDownTestSuite() { SDL_Quit(); }
 
@@ -103,7 +108,9 @@ TEST_F(Pump, OnlyChangesCallBack) {
     bind({{Catch_scancode{SDL_SCANCODE_X}}});
     // Down and up in one frame: two calls; a repeated down while held: none.
     push(key(SDL_KEYDOWN, SDL_SCANCODE_X));
-    push(key(SDL_KEYDOWN, SDL_SCANCODE_X));
+    SDL_Event repeat = key(SDL_KEYDOWN, SDL_SCANCODE_X);
+    repeat.key.repeat = 1;
+    push(repeat);
     push(key(SDL_KEYUP, SDL_SCANCODE_X));
     push(key(SDL_KEYUP, SDL_SCANCODE_X));
     SDL_Event motion{};
@@ -163,6 +170,23 @@ TEST_F(Pump, WheelAmountsAreKeptAsDelivered) {
     EXPECT_EQ(pump(), (Calls{{0, 2.5f}, {1, -0.5f}}));
     push(wheel(1.0f, 0.0f));
     EXPECT_EQ(pump(), (Calls{{0, 0.0f}, {1, -1.0f}}));
+}
+
+TEST_F(Pump, AChangeIsWhatFloatEqualityCallsOne) {
+    bind({{Catch_mwheel<1>{1}}, {Catch_mwheel<-1>{1}}});
+    // 0 and -0 are equal: the negated half of a still wheel changes nothing.
+    push(wheel(0.0f, 0.0f));
+    EXPECT_EQ(pump(), Calls{});
+    // A NaN differs from everything, itself included.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    push(wheel(0.0f, nan));
+    push(wheel(0.0f, nan));
+    Calls calls = pump();
+    ASSERT_EQ(calls.size(), 4u);
+    for (std::size_t k = 0; k < calls.size(); ++k) {
+        EXPECT_EQ(calls[k].first, static_cast<int>(k % 2));
+        EXPECT_TRUE(std::isnan(calls[k].second));
+    }
 }
 
 TEST_F(Pump, ButtonsFollowOnlyTheirOwnKindOfEvent) {
@@ -247,6 +271,7 @@ TEST_F(Pump, AJoystickIsOpenedWhenItArrivesAndClosedWhenItLeaves) {
     {
         Virtual stick(SDL_JOYSTICK_TYPE_FLIGHT_STICK, 2, 4, 1);
         ASSERT_GE(stick.index, 0) << SDL_GetError();
+        ASSERT_NE(stick.id, stick.index);
         ASSERT_FALSE(SDL_IsGameController(stick.index));
         pump();
         expected.push_back("I: Attached joystick " + std::to_string(stick.id) + " (" + stick.name() + ")");
@@ -271,6 +296,7 @@ TEST_F(Pump, AGamepadIsOpenedOnlyAsAGamepad) {
     {
         Virtual pad(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 6, 15, 0);
         ASSERT_GE(pad.index, 0) << SDL_GetError();
+        ASSERT_NE(pad.id, pad.index);
         ASSERT_TRUE(SDL_IsGameController(pad.index));
         pump();
         const std::string id = std::to_string(pad.id);
