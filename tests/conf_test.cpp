@@ -107,6 +107,13 @@ TEST_F(Settings, WithoutAFileTheDefaultsStandAndAreSaved) {
     EXPECT_EQ(test::read_file(user_file()), default_text);
 }
 
+TEST_F(Settings, AnEmptyFileIsReadAsTheDefaults) {
+    for (const char* text : {"", "[media]\n", "\n[input]\n"}) {
+        inputs.clear();
+        EXPECT_EQ(load_and_save(text), default_text) << text;
+    }
+}
+
 TEST_F(Settings, ValuesReadAsTheirFieldsRead) {
     struct Case { const char* text; Conf result; };
     const Case cases[] = {

@@ -37,6 +37,7 @@ TEST(KvDoc, LinesGiveTheseEntries) {
         {"k = [v] =\n", {{"", "k", "[v] ="}}},
         {"a = 1\r\n", {{"", "a", "1\r"}}},
         {"[ media ]\nfps = 30", {{" media ", "fps", "30"}}},
+        {"k = 1\n[a]", {{"", "k", "1"}}},  // a header on a last line without line feed
         {"  [a=[b]  \r\nk = 1\n[]\nk = 2", {{"", "k", "2"}, {"a=[b", "k", "1"}}},
         {"x = 0\n[a]\nx = 1\n[b]\nx = 2\n[a]\nx = 3\ny = 4\n",
          {{"", "x", "0"}, {"a", "x", "1"}, {"a", "y", "4"}, {"b", "x", "2"}}},
