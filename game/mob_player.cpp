@@ -204,21 +204,23 @@ void Mob_player::update_move(Scene& scene) {
 
 void Mob_player::update_jump(Scene& scene) {
     if (jump_buffer_timer != 0) {
+        bool jumped = true;
         if (coyote_timer != 0) {
             vel.y = _full_jump_impulse;
-            set(Body::jumping);
             coyote_timer = 0;
         } else if (is(Body::touch_lf)) {
             vel = {_wall_jump_impulse, _full_jump_impulse};
-            set(Body::jumping);
             unset(Body::flip);
         } else if (is(Body::touch_rt)) {
             vel = {-_wall_jump_impulse, _full_jump_impulse};
-            set(Body::jumping);
             set(Body::flip);
+        } else {
+            jumped = false;
         }
-        // Otherwise the press waits until its timer runs out.
-        if (is(Body::jumping)) {
+        // Otherwise the press waits until its timer runs out, even while an
+        // earlier jump is still held: that one must not swallow it silently.
+        if (jumped) {
+            set(Body::jumping);
             jump_buffer_timer = 0;
             kesp::play_audio(jump_sound);
         }

@@ -504,14 +504,32 @@ TEST_F(Player_test, WallJumpsGoAwayFromTheWallAndToTheRightBetweenTwo) {
     }
 }
 
-TEST_F(Player_test, APressInTheAirAwayFromWallsWaits) {
-    build(60, Box::from_center({100, 40}, {4, 8}));
-    step(3);
-    p->begin_jump();
-    step(5);
-    EXPECT_FALSE(p->is(Body::jumping));
-    EXPECT_EQ(p->jump_buffer_timer, 12 - 5);
-    EXPECT_EQ(p->jump_sound->plays(), 0);
+// An earlier jump still held (a second binding, or an analogue one moving) must
+// not swallow the press: it waits, silent, and starts a jump on touch-down.
+TEST_F(Player_test, APressInTheAirAwayFromWallsWaitsForTheGround) {
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held ? "an earlier jump still held" : "falling");
+        build(60, Box::from_center({100, 224}, {4, 8}));
+        if (held) p->set(Body::jumping);
+        step(2);
+        ASSERT_FALSE(p->is(Body::touch_dn));
+        p->begin_jump();
+        int touched = 0, jumped = 0;
+        for (int k = 1; k <= 12; ++k) {  // the buffer's length
+            if (p->is(Body::touch_dn) && !touched) touched = k;
+            update();
+            if (p->vel.y == -8.0f && !jumped) jumped = k;
+            if (!touched) {
+                EXPECT_EQ(int{p->jump_buffer_timer}, 12 - k) << "k " << k;
+                EXPECT_EQ(p->jump_sound->plays(), 0) << "k " << k;
+            }
+            physics();
+        }
+        EXPECT_GT(touched, 1);
+        EXPECT_EQ(jumped, touched);
+        EXPECT_EQ(p->jump_sound->plays(), 1);
+        EXPECT_TRUE(p->is(Body::jumping));
+    }
 }
 
 TEST_F(Player_test, SlidesDownAWallAtMostOnePlusOneStepOfGravity) {
