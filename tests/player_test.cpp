@@ -583,7 +583,8 @@ TEST_F(Player_test, ResetRevivesButLetsARunningAttackGoOn) {
     p->begin_jump();
     p->reset();
     EXPECT_FALSE(p->is(Body::dead));
-    EXPECT_TRUE(p->is(Body::flip | Body::jumping));
+    EXPECT_TRUE(p->is(Body::flip));
+    EXPECT_TRUE(p->is(Body::jumping));
     EXPECT_EQ(p->vel.x, 0.0f);
     EXPECT_EQ(p->vel.y, 0.0f);
     EXPECT_EQ(p->pos.x, pos.x);
@@ -702,6 +703,22 @@ TEST_F(Player_test, HarmNeedsTheBoxesToTouchAndKnocksAwayFromTheHazard) {
         EXPECT_EQ(p->vel.y, c.hit ? -6.0f : moving.y);
         EXPECT_TRUE(p->is(Body::flip)) << "the facing stays";
     }
+}
+
+// A hazard updated after the player hits it once the player's engines are queued:
+// they act on the knock-back in the step that follows.
+TEST_F(Player_test, TheQueuedEnginesWorkOnTheKnockBackInTheSameStep) {
+    build(60, standing(100));
+    settle();
+    hold(0, 1);
+    step(30);
+    ASSERT_FLOAT_EQ(p->vel.x, 3.0f);
+    update();
+    ASSERT_TRUE(p->harm(Box::from_center(p->pos + Vec{2, 0}, {1, 1})));
+    physics();
+    EXPECT_FLOAT_EQ(p->vel.x, -3.0f + 0.25f * 0.5f) << "toward the held 3 at the ground rate";
+    EXPECT_FLOAT_EQ(p->vel.y, -6.0f + 1.6f * 0.5f);
+    EXPECT_FALSE(p->is(Body::flip)) << "still facing the held direction";
 }
 
 TEST_F(Player_test, InvincibilityBlocksTheNextHitEntirely) {
