@@ -412,6 +412,37 @@ TEST_F(Game_test, EventsReachThePauseTheLoopAndThePlayer) {
     }
 }
 
+TEST_F(Game_test, AnAxisOnTheStartActionTogglesAtEveryChangeThatIsNotZero) {
+    struct Case {
+        const char* what;
+        std::vector<Sint16> values;
+        bool paused;
+    };
+    const Case cases[] = {
+        {"pushed", {16000}, true},
+        // no edge detection: pushed further is a second press
+        {"pushed, then further", {8000, 16000}, false},
+        {"pushed three times further", {8000, 16000, 32767}, true},
+        {"pushed and let go", {8000, 0}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        kesp::inputs[6].catches = {kesp::Catch_jaxis<1>{0}};
+        for (Sint16 v : c.values) {
+            SDL_Event e{};
+            e.type = SDL_JOYAXISMOTION;
+            e.jaxis.axis = 0;
+            e.jaxis.value = v;
+            ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+        }
+        game->input();
+        EXPECT_EQ(game->paused, c.paused);
+        EXPECT_TRUE(game->running);
+        for (kesp::Input& input : kesp::inputs) input.value = 0;
+    }
+}
+
 TEST_F(Game_test, PausedUpdatesLeaveTheWorldAndTheViewAlone) {
     start();
     kesp::wsize = {1920, 1080};
@@ -459,6 +490,8 @@ TEST_F(Game_test, TheViewFollowsThePlayerInsideTheRoomAtAWholeScale) {
         {"a room 200 wide", {1300, 400}, {1920, 1080}, {1200, 1400, 264, 480}, {460, 0, 1000, 1080}},
         {"too narrow: scale 0", {600, 460}, {383, 1080}, {408, 792, 264, 480}, {191, 540, 0, 0}},
         {"too low: scale 0", {600, 460}, {1920, 215}, {408, 792, 264, 480}, {960, 107, 0, 0}},
+        // the first update, before any frame has read the window's size
+        {"no window size yet: scale 0", {600, 460}, {0, 0}, {408, 792, 264, 480}, {0, 0, 0, 0}},
     };
     start();
     for (const Case& c : cases) {
