@@ -72,11 +72,17 @@ void Loader::refuse(const std::string& problem) const {
     throw std::runtime_error("\"" + file.string() + "\": " + problem);
 }
 
+std::uint64_t Loader::size(const kesp::Json_obj& obj, const char* key) const {
+    auto n = obj.at(key).num_as<std::int32_t>();
+    if (n < 0) refuse("\"" + std::string(key) + "\" is " + std::to_string(n));
+    return static_cast<std::uint64_t>(n);
+}
+
 void Loader::parse(const kesp::Json_obj& map) {
-    width = _count(map.at("width"));
-    height = _count(map.at("height"));
-    tilewidth = _count(map.at("tilewidth"));
-    tileheight = _count(map.at("tileheight"));
+    width = size(map, "width");
+    height = size(map, "height");
+    tilewidth = size(map, "tilewidth");
+    tileheight = size(map, "tileheight");
     if (tilewidth == 0) refuse("\"tilewidth\" is 0");
     if (tileheight == 0) refuse("\"tileheight\" is 0");
     for (const kesp::Json& v : map.at("properties").arr()) parse_property(v.obj());
@@ -93,7 +99,7 @@ void Loader::parse_property(const kesp::Json_obj& property) {
 }
 
 void Loader::parse_tileset(const kesp::Json_obj& tileset) {
-    solid.resize(_count(tileset.at("tilecount")));
+    solid.resize(size(tileset, "tilecount"));
     std::uint64_t rows = _count(tileset.at("imageheight")) / tileheight;
     std::uint64_t cols = _count(tileset.at("imagewidth")) / tilewidth;
     scene.background.add_tiles(dir / kesp::escape_json_string(tileset.at("image").str()), cols, rows);
@@ -120,8 +126,8 @@ void Loader::parse_layer(const kesp::Json_obj& layer) {
 void Loader::parse_tilelayer(const kesp::Json_obj& layer) {
     kesp::Json_arr data = layer.at("data").arr();
     auto entries = static_cast<std::uint64_t>(data.end() - data.begin());
-    std::uint64_t cells;
-    if (__builtin_mul_overflow(width, height, &cells) || entries != cells)
+    // Both sizes are below 2^31, so their product fits.
+    if (entries != width * height)
         refuse("tile layer \"data\" holds " + std::to_string(entries) + " entries, not " +
                std::to_string(width) + " x " + std::to_string(height));
     scene.background.tiles.resize(width, height);

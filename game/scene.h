@@ -63,6 +63,8 @@ private:
     void load_background_music();
     // A map that breaks a limit the load relies on.
     [[noreturn]] void refuse(const std::string& problem) const;
+    // A size the map gives under key; a negative one is refused.
+    std::uint64_t size(const kesp::Json_obj& obj, const char* key) const;
 
     Scene& scene;
     std::filesystem::path dir;

@@ -481,13 +481,19 @@ INSTANTIATE_TEST_SUITE_P(
                 R"(tile layer "data" holds 5 entries, not 2 x 2)"},
         Refusal{"data_too_short", [](Map& m) { m.layers = "[" + tilelayer("[1,2,0]") + "]"; },
                 R"(tile layer "data" holds 3 entries, not 2 x 2)"},
-        // sign-extended, -1 x -1 would wrap round to 1 cell
-        Refusal{"data_size_overflows",
+        Refusal{"data_of_the_largest_map_too_short",
                 [](Map& m) {
-                    m.width = m.height = "-1";
+                    m.width = m.height = "2147483647";
                     m.layers = "[" + tilelayer("[1]") + "]";
                 },
-                R"(tile layer "data" holds 1 entries, not 18446744073709551615 x 18446744073709551615)"},
+                R"(tile layer "data" holds 1 entries, not 2147483647 x 2147483647)"},
+        Refusal{"width_negative", [](Map& m) { m.width = "-1"; }, R"("width" is -1)"},
+        Refusal{"height_negative", [](Map& m) { m.height = "-2"; }, R"("height" is -2)"},
+        Refusal{"tilewidth_negative", [](Map& m) { m.tilewidth = "-8"; }, R"("tilewidth" is -8)"},
+        // a vector of 2^64 - 1 flags would fail with no word of the map
+        Refusal{"tilecount_negative",
+                [](Map& m) { m.tilesets = R"([{"tilecount":-1,"imagewidth":32,"imageheight":8,"image":"tiles.png","tiles":[]}])"; },
+                R"("tilecount" is -1)"},
         Refusal{"tile_id_at_count",
                 [](Map& m) {
                     m.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png",)"
