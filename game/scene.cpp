@@ -74,7 +74,14 @@ void Loader::refuse(const std::string& problem) const {
 
 std::uint64_t Loader::size(const kesp::Json_obj& obj, const char* key) const {
     auto n = obj.at(key).num_as<std::int32_t>();
-    if (n < 0) refuse("\"" + std::string(key) + "\" is " + std::to_string(n));
+    if (n < 0) {
+        // Built up in steps: GCC 12 warns falsely on the chained concatenation.
+        std::string problem = "\"";
+        problem += key;
+        problem += "\" is ";
+        problem += std::to_string(n);
+        refuse(problem);
+    }
     return static_cast<std::uint64_t>(n);
 }
 
