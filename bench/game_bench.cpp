@@ -88,7 +88,8 @@ std::string map_text(const fs::path& tileset) {
     for (int i = 0; i < _mobs; ++i) {
         int floor = floors[static_cast<std::size_t>(i / per_floor)];
         float x = 64 + static_cast<float>(i % per_floor) * (_cols * 8 - 128) / static_cast<float>(per_floor);
-        objects += "," + object("rotten", x, static_cast<float>(floor * 8 - 16), 8, 16);
+        objects += ',';
+        objects += object("rotten", x, static_cast<float>(floor * 8 - 16), 8, 16);
     }
     return R"({"width":)" + std::to_string(_cols) + R"(,"height":)" + std::to_string(_rows) +
            R"(,"tilewidth":8,"tileheight":8,"properties":[{"name":"title","value":"Crowd"}],)"
