@@ -1,6 +1,7 @@
 // The default level as the game itself reads, plays and draws it: the map through
 // the real loader, a few seconds of scripted play through the real game object,
-// and frames of three rooms compared with pictures kept in the repo.
+// the whole level played from the start to the throne room by keys alone, and
+// frames of three rooms compared with pictures kept in the repo.
 //
 // The pictures are tests/reference/start.png and the screenshots docs/*.png. When
 // the art or the map changes on purpose, make them again with
@@ -29,9 +30,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -251,6 +254,150 @@ TEST_F(Playing, AFewSecondsOfRunningJumpingAndAttackingGoWithoutAnError) {
     push_key(SDL_SCANCODE_ESCAPE, true);
     game.input();
     EXPECT_FALSE(game.running);
+}
+
+// --- the whole level, played through by keys alone
+
+// A step of a played route: keys let go of and pressed at its start, then
+// frames until its condition holds. Running out of frames fails the test.
+struct Step {
+    const char* what;
+    std::vector<SDL_Scancode> release;
+    std::vector<SDL_Scancode> press;
+    std::function<bool(const Game&, int frames)> until;
+    int limit;
+};
+
+constexpr SDL_Scancode _left = SDL_SCANCODE_LEFT;
+constexpr SDL_Scancode _right = SDL_SCANCODE_RIGHT;
+constexpr SDL_Scancode _jump = SDL_SCANCODE_X;
+constexpr SDL_Scancode _attack = SDL_SCANCODE_Z;
+
+const Mob_player& player_of(const Game& game) { return *game.scene.mobs.player; }
+
+// Conditions of a step. Places are in tiles, as in the level's text source.
+auto right_of(float tile) {
+    return [tile](const Game& game, int) { return player_of(game).pos.x > tile * 8; };
+}
+auto left_of(float tile) {
+    return [tile](const Game& game, int) { return player_of(game).pos.x < tile * 8; };
+}
+// On the ground, her feet at or above the top edge of the row.
+auto landed_on(float row) {
+    return [row](const Game& game, int) {
+        const Mob_player& p = player_of(game);
+        return p.is(Body::touch_dn) && p.box.d <= row * 8;
+    };
+}
+auto touching(int sides) {
+    return [sides](const Game& game, int) { return player_of(game).is(sides); };
+}
+auto after(int count) {
+    return [count](const Game&, int frames) { return frames >= count; };
+}
+// A harmful mob at her height and in front of her, its near side at most gap
+// pixels from hers.
+auto foe_within(float gap) {
+    return [gap](const Game& game, int) {
+        const Mob_player& p = player_of(game);
+        const float facing = p.is(Body::flip) ? -1.0f : 1.0f;
+        for (const auto& mob : game.scene.mobs.roster) {
+            if (!mob->is(Body::harmful) || mob->box.d < p.box.u || mob->box.u > p.box.d) continue;
+            const float ahead = (mob->pos.x - p.pos.x) * facing;
+            if (ahead > 0 && ahead - p.half.x - mob->half.x <= gap) return true;
+        }
+        return false;
+    };
+}
+
+std::string where(const Game& game) {
+    const Mob_player& p = player_of(game);
+    std::ostringstream text;
+    text << "she is at tile " << p.pos.x / 8 << ", " << p.pos.y / 8;
+    if (const kesp::Box* room = room_of(game.scene, p.pos))
+        text << " in the room at " << room->l / 8 << ", " << room->u / 8;
+    text << ", health " << static_cast<int>(p.health);
+    return text.str();
+}
+
+// In the narrow climbs: off one wall as soon as she touches it, over to the other.
+const Step _wall_jump_left = {"wall jump left", {_jump, _right}, {_jump, _left}, touching(Body::touch_lf), 60};
+const Step _wall_jump_right = {"wall jump right", {_jump, _left}, {_jump, _right}, touching(Body::touch_rt), 60};
+
+const Step _walkthrough[] = {
+    // courtyard
+    {"run to the mound", {}, {_right}, right_of(17), 600},
+    {"jump onto it", {}, {_jump}, landed_on(61), 60},
+    {"run at the rotten", {_jump}, {}, foe_within(10), 600},
+    {"strike it", {}, {_attack}, after(14), 14},
+    {"run on to the step", {_attack}, {}, right_of(44), 600},
+    {"jump onto it", {}, {_jump}, landed_on(62), 60},
+    // hall
+    {"run on into the hall", {_jump}, {}, right_of(66), 600},
+    {"jump the thorns", {}, {_jump}, landed_on(63), 60},
+    {"run to the mound", {_jump}, {}, touching(Body::touch_rt), 120},
+    {"jump and strike the bones on it", {}, {_jump, _attack}, after(16), 16},
+    {"fall back", {_jump, _attack}, {}, landed_on(63), 60},
+    {"jump onto the mound", {}, {_jump}, landed_on(61), 60},
+    {"run off it to the pillar", {_jump}, {}, right_of(89), 200},
+    {"jump onto the pillar", {}, {_jump}, landed_on(61), 60},
+    {"run on under the beam", {_jump}, {}, right_of(110), 600},
+    // shaft
+    {"run into the shaft", {}, {}, right_of(127), 600},
+    {"turn back under the climb", {_right}, {_left}, left_of(126.5), 120},
+    {"stand still", {_left}, {}, after(20), 20},
+    {"jump up against its right wall", {}, {_jump, _right}, touching(Body::touch_rt), 60},
+    _wall_jump_left,
+    _wall_jump_right,
+    _wall_jump_left,
+    _wall_jump_right,
+    _wall_jump_left,
+    {"wall jump right onto the ledge", {_jump, _left}, {_jump, _right}, landed_on(49), 120},
+    {"run to the second climb", {_jump}, {}, touching(Body::touch_rt), 120},
+    {"jump up it", {}, {_jump}, touching(Body::touch_rt), 60},
+    _wall_jump_left,
+    _wall_jump_right,
+    _wall_jump_left,
+    _wall_jump_right,
+    _wall_jump_left,
+    {"wall jump right onto the ledge", {_jump, _left}, {_jump, _right}, landed_on(35), 120},
+    // gallery
+    {"run into the gallery", {_jump}, {}, right_of(146), 120},
+    {"stop at the edge of the ledge", {_right}, {}, after(20), 20},
+    {"step off", {}, {_right}, right_of(147.6f), 60},
+    {"drop to the floor", {_right}, {}, landed_on(50), 120},
+    {"run to the pit", {}, {_right}, right_of(173), 600},
+    {"jump it", {}, {_jump}, landed_on(50), 60},
+    {"run to the cracked wall", {_jump}, {}, touching(Body::touch_rt), 120},
+    {"strike it", {}, {_attack}, after(14), 14},
+    // mirror chamber
+    {"run through it to the mirror", {_attack}, {}, right_of(201), 120},
+    {"strike the mirror", {}, {_attack}, after(14), 14},
+};
+
+TEST_F(Playing, TheLevelCanBePlayedFromTheStartToTheThroneRoom) {
+    Game game(_map);
+    // The enemies' clock follows the frames, so every run plays the same.
+    int frame = 0;
+    game.scene.mobs.clock = [&frame] { return static_cast<std::uint64_t>(frame) * 1000 / _fps; };
+    game.scene.mobs.next_tick = 33;
+    for (const Step& step : _walkthrough) {
+        for (SDL_Scancode key : step.release) push_key(key, false);
+        for (SDL_Scancode key : step.press) push_key(key, true);
+        for (int frames = 1;; ++frames) {
+            game.input();
+            ++frame;
+            game.update();
+            game.render();
+            ASSERT_TRUE(game.running);
+            ASSERT_EQ(game.reset_timer, 0) << "she died: " << step.what << "; " << where(game);
+            if (step.until(game, frames)) break;
+            ASSERT_LT(frames, step.limit) << "ran out of frames: " << step.what << "; " << where(game);
+        }
+    }
+    const kesp::Box throne_room = {60 * 8, 108 * 8, 6 * 8, 33 * 8};
+    EXPECT_TRUE(throne_room.contains(player_of(game).pos)) << where(game);
+    EXPECT_EQ(log->problems(), std::vector<std::string>{});
 }
 
 // One frame as a window of 384 x 216 times scale shows it.
