@@ -1,5 +1,7 @@
 #include "support/input.h"
 
+#include "common/events.h"
+
 #include <SDL.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -60,7 +62,6 @@ protected:
         return v;
     }
 
-    static void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
 
     static Calls pump() {
         Calls calls;
@@ -99,7 +100,7 @@ private:
 TEST_F(Pump, AKeyBoundToTwoActionsCallsBackForEachInActionOrder) {
     bind({{Catch_scancode{SDL_SCANCODE_X}}, {Catch_scancode{SDL_SCANCODE_Z}},
           {Catch_jbutton{0}, Catch_scancode{SDL_SCANCODE_X}}});
-    push(key(SDL_KEYDOWN, SDL_SCANCODE_X));
+    test::push_event(key(SDL_KEYDOWN, SDL_SCANCODE_X));
     EXPECT_EQ(pump(), (Calls{{0, 1.0f}, {2, 1.0f}}));
     EXPECT_EQ(values(), (std::vector<float>{1, 0, 1}));
 }
@@ -107,15 +108,15 @@ TEST_F(Pump, AKeyBoundToTwoActionsCallsBackForEachInActionOrder) {
 TEST_F(Pump, OnlyChangesCallBack) {
     bind({{Catch_scancode{SDL_SCANCODE_X}}});
     // Down and up in one frame: two calls; a repeated down while held: none.
-    push(key(SDL_KEYDOWN, SDL_SCANCODE_X));
+    test::push_event(key(SDL_KEYDOWN, SDL_SCANCODE_X));
     SDL_Event repeat = key(SDL_KEYDOWN, SDL_SCANCODE_X);
     repeat.key.repeat = 1;
-    push(repeat);
-    push(key(SDL_KEYUP, SDL_SCANCODE_X));
-    push(key(SDL_KEYUP, SDL_SCANCODE_X));
+    test::push_event(repeat);
+    test::push_event(key(SDL_KEYUP, SDL_SCANCODE_X));
+    test::push_event(key(SDL_KEYUP, SDL_SCANCODE_X));
     SDL_Event motion{};
     motion.type = SDL_MOUSEMOTION;
-    push(motion);
+    test::push_event(motion);
     EXPECT_EQ(pump(), (Calls{{0, 1.0f}, {0, 0.0f}}));
 }
 
@@ -130,7 +131,7 @@ TEST_F(Pump, AxisHalvesScaleBy32768) {
     for (const Case& k : cases) {
         bind({{Catch_jaxis<-1>{0}}, {Catch_jaxis<1>{0}}, {Catch_jaxis<1>{1}}});
         for (Input& input : inputs) input.value = 0.25f;
-        push(jaxis(0, k.v));
+        test::push_event(jaxis(0, k.v));
         pump();
         EXPECT_EQ(values(), (std::vector<float>{k.neg, k.pos, 0.25f})) << k.v;
     }
@@ -138,15 +139,15 @@ TEST_F(Pump, AxisHalvesScaleBy32768) {
 
 TEST_F(Pump, TheLastBindingAnEventConcernsDecides) {
     bind({{Catch_jaxis<1>{0}, Catch_jaxis<-1>{0}}});
-    push(jaxis(0, 16384));
+    test::push_event(jaxis(0, 16384));
     EXPECT_EQ(pump(), (Calls{{0, 0.5f}, {0, 0.0f}}));
-    push(jaxis(0, -16384));
+    test::push_event(jaxis(0, -16384));
     EXPECT_EQ(pump(), (Calls{{0, 0.5f}}));
 
     // A centred axis overwrites a held key on the same action.
     bind({{Catch_scancode{SDL_SCANCODE_LEFT}, Catch_jaxis<-1>{0}}});
-    push(key(SDL_KEYDOWN, SDL_SCANCODE_LEFT));
-    push(jaxis(0, 0));
+    test::push_event(key(SDL_KEYDOWN, SDL_SCANCODE_LEFT));
+    test::push_event(jaxis(0, 0));
     EXPECT_EQ(pump(), (Calls{{0, 1.0f}, {0, 0.0f}}));
 }
 
@@ -158,29 +159,29 @@ TEST_F(Pump, HatDirectionsFollowTheirBits) {
     e.type = SDL_JOYHATMOTION;
     e.jhat.hat = 0;
     e.jhat.value = SDL_HAT_RIGHTUP;  // 3
-    push(e);
+    test::push_event(e);
     pump();
     EXPECT_EQ(values(), (std::vector<float>{1, 1, 0, 0, 0.5f}));
 }
 
 TEST_F(Pump, WheelAmountsAreKeptAsDelivered) {
     bind({{Catch_mwheel<1>{1}}, {Catch_mwheel<-1>{0}}});
-    push(wheel(0.5f, 2.5f));
-    push(wheel(0.5f, 2.5f));
+    test::push_event(wheel(0.5f, 2.5f));
+    test::push_event(wheel(0.5f, 2.5f));
     EXPECT_EQ(pump(), (Calls{{0, 2.5f}, {1, -0.5f}}));
-    push(wheel(1.0f, 0.0f));
+    test::push_event(wheel(1.0f, 0.0f));
     EXPECT_EQ(pump(), (Calls{{0, 0.0f}, {1, -1.0f}}));
 }
 
 TEST_F(Pump, AChangeIsWhatFloatEqualityCallsOne) {
     bind({{Catch_mwheel<1>{1}}, {Catch_mwheel<-1>{1}}});
     // 0 and -0 are equal: the negated half of a still wheel changes nothing.
-    push(wheel(0.0f, 0.0f));
+    test::push_event(wheel(0.0f, 0.0f));
     EXPECT_EQ(pump(), Calls{});
     // A NaN differs from everything, itself included.
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    push(wheel(0.0f, nan));
-    push(wheel(0.0f, nan));
+    test::push_event(wheel(0.0f, nan));
+    test::push_event(wheel(0.0f, nan));
     Calls calls = pump();
     ASSERT_EQ(calls.size(), 4u);
     for (std::size_t k = 0; k < calls.size(); ++k) {
@@ -208,11 +209,11 @@ TEST_F(Pump, ButtonsFollowOnlyTheirOwnKindOfEvent) {
     for (const Kind& k : kinds) {
         bind({{k.c}});
         for (const Kind& other : kinds)
-            if (other.down != k.down) push(event(other.down, 3));
-        push(event(k.down, 4));
+            if (other.down != k.down) test::push_event(event(other.down, 3));
+        test::push_event(event(k.down, 4));
         EXPECT_EQ(pump(), Calls{}) << k.down;
-        push(event(k.down, 3));
-        push(event(k.up, 3));
+        test::push_event(event(k.down, 3));
+        test::push_event(event(k.up, 3));
         EXPECT_EQ(pump(), (Calls{{0, 1.0f}, {0, 0.0f}})) << k.down;
     }
 }
@@ -222,11 +223,11 @@ TEST_F(Pump, QuitEndsTheProcessWithEventsQueuedBehindIt) {
     EXPECT_EXIT(
         {
             bind({{Catch_scancode{SDL_SCANCODE_X}}, {Catch_scancode{SDL_SCANCODE_Z}}});
-            push(key(SDL_KEYDOWN, SDL_SCANCODE_X));
+            test::push_event(key(SDL_KEYDOWN, SDL_SCANCODE_X));
             SDL_Event quit{};
             quit.type = SDL_QUIT;
-            push(quit);
-            push(key(SDL_KEYDOWN, SDL_SCANCODE_Z));
+            test::push_event(quit);
+            test::push_event(key(SDL_KEYDOWN, SDL_SCANCODE_Z));
             Event_callback callback = [](int i, float v) { std::fprintf(stderr, "call %d %g\n", i, v); };
             handle_events(callback);
             std::fprintf(stderr, "pump returned\n");
@@ -241,7 +242,7 @@ TEST_F(Pump, RemovingAnUnattachedJoystickLogsAnError) {
     SDL_Event e{};
     e.type = SDL_JOYDEVICEREMOVED;
     e.jdevice.which = 12345;
-    push(e);
+    test::push_event(e);
     pump();
     EXPECT_EQ(logged, (std::vector<std::string>{"E: Attempt to detach unattached joystick"}));
 }
@@ -323,8 +324,8 @@ TEST_F(Pump, RemovingAGamepadTwiceLogsAnError) {
     SDL_Event e{};
     e.type = SDL_CONTROLLERDEVICEREMOVED;
     e.cdevice.which = pad.id;
-    push(e);
-    push(e);
+    test::push_event(e);
+    test::push_event(e);
     logged.clear();
     pump();
     EXPECT_EQ(logged, (std::vector<std::string>{

@@ -8,6 +8,7 @@
 #include "support/input.h"
 #include "support/media.h"
 
+#include "common/events.h"
 #include "common/game_files.h"
 #include "common/gl_window.h"
 #include "common/process.h"
@@ -102,14 +103,6 @@ void expect_box(const kesp::Box& got, const kesp::Box& want) {
 void expect_vec(kesp::Vec got, kesp::Vec want) {
     EXPECT_FLOAT_EQ(got.x, want.x);
     EXPECT_FLOAT_EQ(got.y, want.y);
-}
-
-void push_key(SDL_Scancode key, bool down) {
-    SDL_Event e{};
-    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    e.key.keysym.scancode = key;
-    ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
 }
 
 class Game_test : public test::Gl_test {
@@ -358,12 +351,12 @@ TEST_F(Game_test, TheCountdownRunsWhilePausedAndThroughAStartPress) {
     game->update();
     ASSERT_EQ(game->reset_timer, 30);
     updates(10);
-    push_key(SDL_SCANCODE_RETURN, true);
+    test::push_key(SDL_SCANCODE_RETURN, true);
     game->input();
     EXPECT_FALSE(game->paused);
     EXPECT_EQ(game->reset_timer, 20);
-    push_key(SDL_SCANCODE_RETURN, false);
-    push_key(SDL_SCANCODE_RETURN, true);
+    test::push_key(SDL_SCANCODE_RETURN, false);
+    test::push_key(SDL_SCANCODE_RETURN, true);
     game->input();
     ASSERT_TRUE(game->paused);
     updates(20);
@@ -402,7 +395,7 @@ TEST_F(Game_test, EventsReachThePauseTheLoopAndThePlayer) {
         SCOPED_TRACE(c.what);
         start();
         game->paused = c.paused_before;
-        for (const Key& k : c.keys) ASSERT_NO_FATAL_FAILURE(push_key(k.first, k.second));
+        for (const Key& k : c.keys) ASSERT_NO_FATAL_FAILURE(test::push_key(k.first, k.second));
         game->input();
         EXPECT_EQ(game->paused, c.paused);
         EXPECT_EQ(game->running, c.running);
@@ -434,7 +427,7 @@ TEST_F(Game_test, AnAxisOnTheStartActionTogglesAtEveryChangeThatIsNotZero) {
             e.type = SDL_JOYAXISMOTION;
             e.jaxis.axis = 0;
             e.jaxis.value = v;
-            ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+            test::push_event(e);
         }
         game->input();
         EXPECT_EQ(game->paused, c.paused);
@@ -463,8 +456,8 @@ TEST_F(Game_test, PausedUpdatesLeaveTheWorldAndTheViewAlone) {
 
 TEST_F(Game_test, TheLoopEndsAfterThePassThatReadTheMenuAction) {
     start();
-    push_key(SDL_SCANCODE_ESCAPE, true);
-    push_key(SDL_SCANCODE_RETURN, true);
+    test::push_key(SDL_SCANCODE_ESCAPE, true);
+    test::push_key(SDL_SCANCODE_RETURN, true);
     std::vector<float> aged = ages();
     game->run();
     EXPECT_FALSE(game->running);

@@ -17,6 +17,7 @@
 #include "support/media.h"
 #include "support/paths.h"
 
+#include "common/events.h"
 #include "common/game_files.h"
 #include "common/gl_window.h"
 #include "common/log_record.h"
@@ -196,14 +197,6 @@ TEST_F(Default_map, EveryCrackFindsTwoBrushesAndOpensTheWallItIsOn) {
 
 // --- the game driven like a player would, and its frames
 
-void push_key(SDL_Scancode key, bool down) {
-    SDL_Event e{};
-    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    e.key.keysym.scancode = key;
-    ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
-}
-
 bool is_live(const kesp::Box& strike) { return std::isfinite(strike.l); }
 
 class Playing : public Level_test {
@@ -235,11 +228,11 @@ TEST_F(Playing, AFewSecondsOfRunningJumpingAndAttackingGoWithoutAnError) {
     for (int frame = 0; frame < 4 * _fps; ++frame) {
         game.update();
         game.render();
-        if (frame == 0) push_key(SDL_SCANCODE_RIGHT, true);
-        if (frame % _fps == 10) push_key(SDL_SCANCODE_X, true);
-        if (frame % _fps == 30) push_key(SDL_SCANCODE_X, false);
-        if (frame == 190 || frame == 220) push_key(SDL_SCANCODE_Z, true);
-        if (frame == 192 || frame == 222) push_key(SDL_SCANCODE_Z, false);
+        if (frame == 0) test::push_key(SDL_SCANCODE_RIGHT, true);
+        if (frame % _fps == 10) test::push_key(SDL_SCANCODE_X, true);
+        if (frame % _fps == 30) test::push_key(SDL_SCANCODE_X, false);
+        if (frame == 190 || frame == 220) test::push_key(SDL_SCANCODE_Z, true);
+        if (frame == 192 || frame == 222) test::push_key(SDL_SCANCODE_Z, false);
         game.input();
         furthest = std::max(furthest, player.pos.x);
         airborne |= player.pos.y < start.y - 8;
@@ -251,7 +244,7 @@ TEST_F(Playing, AFewSecondsOfRunningJumpingAndAttackingGoWithoutAnError) {
     EXPECT_TRUE(airborne) << "she never jumped";
     EXPECT_TRUE(struck) << "she never struck";
     // The menu key ends the game the ordinary way.
-    push_key(SDL_SCANCODE_ESCAPE, true);
+    test::push_key(SDL_SCANCODE_ESCAPE, true);
     game.input();
     EXPECT_FALSE(game.running);
 }
@@ -382,8 +375,8 @@ TEST_F(Playing, TheLevelCanBePlayedFromTheStartToTheThroneRoom) {
     game.scene.mobs.clock = [&frame] { return static_cast<std::uint64_t>(frame) * 1000 / _fps; };
     game.scene.mobs.next_tick = 33;
     for (const Step& step : _walkthrough) {
-        for (SDL_Scancode key : step.release) push_key(key, false);
-        for (SDL_Scancode key : step.press) push_key(key, true);
+        for (SDL_Scancode key : step.release) test::push_key(key, false);
+        for (SDL_Scancode key : step.press) test::push_key(key, true);
         for (int frames = 1;; ++frames) {
             game.input();
             ++frame;
