@@ -107,8 +107,9 @@ void Loader::parse_property(const kesp::Json_obj& property) {
 
 void Loader::parse_tileset(const kesp::Json_obj& tileset) {
     solid.resize(size(tileset, "tilecount"));
-    std::uint64_t rows = _count(tileset.at("imageheight")) / tileheight;
-    std::uint64_t cols = _count(tileset.at("imagewidth")) / tilewidth;
+    // A negative image size would wrap round to a huge count of empty cells.
+    std::uint64_t rows = size(tileset, "imageheight") / tileheight;
+    std::uint64_t cols = size(tileset, "imagewidth") / tilewidth;
     scene.background.add_tiles(dir / kesp::escape_json_string(tileset.at("image").str()), cols, rows);
     for (const kesp::Json& v : tileset.at("tiles").arr()) parse_tileset_tile(v.obj());
 }

@@ -494,6 +494,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"tilecount_negative",
                 [](Map& m) { m.tilesets = R"([{"tilecount":-1,"imagewidth":32,"imageheight":8,"image":"tiles.png","tiles":[]}])"; },
                 R"("tilecount" is -1)"},
+        // the cell counts would wrap round to a negative or a huge number of columns
+        Refusal{"imagewidth_negative",
+                [](Map& m) {
+                    m.tilewidth = "3";
+                    m.tilesets = R"([{"tilecount":4,"imagewidth":-32,"imageheight":8,"image":"tiles.png","tiles":[]}])";
+                },
+                R"("imagewidth" is -32)"},
+        Refusal{"imageheight_negative",
+                [](Map& m) { m.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":-1,"image":"tiles.png","tiles":[]}])"; },
+                R"("imageheight" is -1)"},
         Refusal{"tile_id_at_count",
                 [](Map& m) {
                     m.tilesets = R"([{"tilecount":4,"imagewidth":32,"imageheight":8,"image":"tiles.png",)"
