@@ -57,10 +57,12 @@ bool Phys::at(const kesp::Vec& p) const {
 }
 
 void Phys::move_body(Body& b, float dt) const {
-    if (b.is(Body::solid))
-        solid_body(b, dt);
-    else
-        ghost_body(b, dt);
+    if (!b.is(Body::solid)) return ghost_body(b, dt);
+    // Each move tests only the line its leading edge reaches, so one of a tile or
+    // more (below 30 frames per second) would pass floors and walls and leave
+    // the map: such a step is made of moves shorter than a tile.
+    int moves = dt > 1 ? static_cast<int>(std::min(dt, 1e6f)) + 1 : 1;
+    for (int i = 0; i < moves; ++i) solid_body(b, dt / static_cast<float>(moves));
 }
 
 void Phys::ghost_body(Body& b, float dt) const {

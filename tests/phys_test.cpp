@@ -177,6 +177,30 @@ TEST_F(Phys_test, RightMoveLandingOnATileLineStopsAtOnce) {
     EXPECT_EQ(b.flags & touch_any, Body::touch_rt);
 }
 
+TEST_F(Phys_test, StepsOfATileOrMoreStillStopAtTheFirstSolidLine) {
+    // At 15, 5 and 1 frames per second a body at the limit covers 2, 6 and 30
+    // tiles in one step: a floor one tile thick under column 2, a wall in column 8.
+    for (float dt : {2.0f, 6.0f, 30.0f}) {
+        SCOPED_TRACE(dt);
+        SetUp();
+        for (std::size_t x = 0; x < 10; ++x) wall(x, 8);
+        for (std::size_t y = 0; y < 8; ++y) wall(8, y);
+        Body faller = solid_at({20, 20});
+        Body runner = solid_at({20, 36});
+        for (int i = 0; i < 10; ++i) {
+            phys.add_engine(&faller, {0, 1}, inf, 1.6f);
+            runner.vel.x = 8;
+            phys.add_body(&faller);
+            phys.add_body(&runner);
+            ASSERT_NO_THROW(phys.step(dt)) << "step " << i;
+        }
+        expect_vec(faller.pos, {20, 60});
+        EXPECT_EQ(faller.flags & touch_any, Body::touch_dn);
+        expect_vec(runner.pos, {60, 36});
+        EXPECT_EQ(runner.flags & touch_any, Body::touch_rt);
+    }
+}
+
 TEST_F(Phys_test, UpwardMoveHitsTheCeilingAndClearsOldContacts) {
     wall(4, 1);
     Body b = solid_at({36, 22});  // top edge 18, row 1 ends at 16
