@@ -52,6 +52,8 @@ bool Atlas::add(SDL_Surface* image, SDL_Rect& cell) {
     // The blit clips its rectangles in place: hand it copies.
     SDL_Rect src = cell;
     SDL_Rect dst{x, y, cell.w, cell.h};
+    // A colour-keyed image skips its keyed pixels: they must not keep what lay there.
+    SDL_FillRect(canvas, &dst, 0);
     SDL_BlitSurface(image, &src, canvas, &dst);
     uploaded = false;
     return true;

@@ -225,6 +225,25 @@ TEST_F(Atlas, ClearRestartsNumberingButKeepsThePixels) {
     expect_copy(tex, 8, 0, 8, 0, 24, 8, 13);  // painted over only where the new tile landed
 }
 
+// An indexed PNG with one transparent entry loads with a colour key, which the
+// copy skips; the tile must still replace what the old one left there.
+TEST_F(Atlas, AColourKeyedCellReplacesThePixelsUnderIt) {
+    kesp::Atlas atlas(16, 0, GL_NEAREST);
+    ASSERT_EQ(atlas.add(image(2, 1, 1).get(), 1, 1, -1), 0);
+    atlas.clear();
+    test::Surface keyed(SDL_CreateRGBSurfaceWithFormat(0, 2, 1, 8, SDL_PIXELFORMAT_INDEX8));
+    ASSERT_TRUE(keyed);
+    const SDL_Color colours[] = {{255, 0, 0, 255}, {0, 255, 0, 255}};
+    ASSERT_EQ(SDL_SetPaletteColors(keyed->format->palette, colours, 0, 2), 0);
+    static_cast<Uint8*>(keyed->pixels)[0] = 0;
+    static_cast<Uint8*>(keyed->pixels)[1] = 1;
+    ASSERT_EQ(SDL_SetColorKey(keyed.get(), SDL_TRUE, 0), 0);
+    ASSERT_EQ(atlas.add(keyed.get(), 1, 1, -1), 0);
+    test::Pixels tex = test::read_texture(atlas.upload());
+    EXPECT_EQ(tex.at(0, 0) >> 24, 0u) << std::hex << tex.at(0, 0);
+    EXPECT_EQ(tex.at(1, 0), test::rgba(0, 255, 0, 255));
+}
+
 TEST_F(Atlas, UploadSendsOnlyAfterAChange) {
     kesp::Atlas atlas(16, 0, GL_NEAREST);
     ASSERT_EQ(atlas.load(file(4, 4, 15), 1, 1, -1), 0);
