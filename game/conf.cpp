@@ -8,6 +8,7 @@
 #include "support/paths.h"
 
 #include <array>
+#include <exception>
 #include <fstream>
 #include <string_view>
 
@@ -21,6 +22,16 @@ constexpr std::array<std::string_view, 8> _action_keys = {
 };
 
 const std::filesystem::path _conf_file = "game.cfg";
+
+// The error of a file that can't be read or parsed doesn't say which file it was.
+kesp::Kv_doc read_doc(std::istream& in, const std::filesystem::path& file) {
+    try {
+        return kesp::Kv_doc(kesp::slurp(in));
+    } catch (const std::exception&) {
+        kesp::log_error("%s: can't read the settings", file.string().c_str());
+        throw;
+    }
+}
 
 }  // namespace
 
@@ -57,9 +68,10 @@ void conf_init() {
 
 bool conf_load() {
     conf_init();
-    std::ifstream in(kesp::paths.config.r(basedir / _conf_file));
+    const std::filesystem::path file = kesp::paths.config.r(basedir / _conf_file);
+    std::ifstream in(file);
     if (!in) return false;
-    kesp::Kv_doc doc(kesp::slurp(in));
+    kesp::Kv_doc doc = read_doc(in, file);
 
     kesp::Conf& conf = kesp::conf;
     doc.at("media", "width") >> conf.width;

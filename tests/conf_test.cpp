@@ -1,5 +1,6 @@
 #include "game/conf.h"
 
+#include "common/log_record.h"
 #include "common/process.h"
 #include "support/input.h"
 #include "support/media.h"
@@ -202,6 +203,26 @@ TEST_F(Settings, ABrokenFileThrowsAfterTheDefaultsAreSet) {
     EXPECT_THROW(conf_load(), std::runtime_error);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("syntax error"), std::string::npos);
     EXPECT_EQ(inputs.size(), 8u);
+}
+
+// The error alone would not tell which of the configuration directories holds
+// the file at fault.
+TEST_F(Settings, AFileThatCannotBeReadIsNamedBeforeItsErrorGoesOn) {
+    struct Case { const char* name; fs::path file; };
+    const Case cases[] = {{"syntax", sys_file()}, {"folder", user_file()}};
+    for (const Case& k : cases) {
+        fs::remove_all(dir / "sys");
+        fs::remove_all(dir / "user");
+        if (std::string(k.name) == "folder")
+            fs::create_directories(k.file);
+        else
+            test::write_file(k.file, "[media]\nfps\t= 30\n");
+        test::Log_record log;
+        testing::internal::CaptureStderr();
+        EXPECT_THROW(conf_load(), std::runtime_error) << k.name;
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(log.errors(k.file.string() + ": can't read the settings"), 1) << k.name;
+    }
 }
 
 TEST_F(Settings, AFileThatCannotBeWrittenFailsTheSave) {
