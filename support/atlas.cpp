@@ -63,6 +63,8 @@ long long Atlas::add(SDL_Surface* image, int cols, int rows, int index) {
     if (cols < 1 || rows < 1) return -1;
     int cw = image->w / cols;
     int ch = image->h / rows;
+    // More cells than pixels: cells of nothing, in numbers that could take for ever.
+    if (cw < 1 || ch < 1) return -1;
     auto first = static_cast<long long>(boxes.size());
     if (index >= 0) {
         if (index / cols >= rows) return -1;  // the cell would lie outside the image

@@ -27,7 +27,9 @@ public:
     // Adds the cell of image as one tile; false when there is no room.
     bool add(SDL_Surface* image, SDL_Rect& cell);
     // Cuts image into cols x rows cells and adds the one at index, or every cell
-    // row by row for a negative index. The number of the first tile added, or -1.
+    // row by row for a negative index. The number of the first tile added, or -1;
+    // -1 too for cols or rows below 1, cells smaller than a pixel, or an index
+    // outside the image.
     long long add(SDL_Surface* image, int cols, int rows, int index);
     // The same for an image file.
     long long load(const std::filesystem::path& file, int cols, int rows, int index);

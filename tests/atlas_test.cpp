@@ -188,8 +188,10 @@ TEST_F(Atlas, OneCellByIndexAndRefusedCuts) {
     expect_copy(test::read_texture(atlas.upload()), 0, 0, 12, 4, 4, 4, 12);
 
     struct Refused { int cols, rows, index; };
+    // 17 columns or 13 rows of a 16 x 12 image would be cells of no pixels.
     for (Refused c : {Refused{0, 1, -1}, Refused{1, 0, -1}, Refused{-2, 3, 0}, Refused{4, 3, 12},
-                      Refused{4, 3, 100}}) {
+                      Refused{4, 3, 100}, Refused{17, 1, -1}, Refused{1, 13, -1}, Refused{17, 1, 0},
+                      Refused{2000000000, 1, -1}}) {
         EXPECT_EQ(atlas.add(img.get(), c.cols, c.rows, c.index), -1)
             << c.cols << " x " << c.rows << " index " << c.index;
     }
