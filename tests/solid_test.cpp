@@ -153,11 +153,13 @@ TEST_F(Trigger_test, MirrorIgnoresThePlayerWithoutAStrike) {
     EXPECT_FLOAT_EQ(player->pos.y, 40);
 }
 
+// A place that a trigger may or may not take for its partner.
+struct Partner {
+    const char* type;
+    const char* name;
+};
+
 TEST_F(Trigger_test, MirrorMatchesTypeAndNameExactly) {
-    struct Partner {
-        const char* type;
-        const char* name;
-    };
     struct Case {
         const char* mirror;
         std::vector<Partner> partners;
@@ -251,10 +253,6 @@ TEST_F(Trigger_test, CrackUsesTheFirstTwoBrushesOfItsName) {
 }
 
 TEST_F(Trigger_test, CrackWithoutTwoBrushesStaysArmed) {
-    struct Partner {
-        const char* type;
-        const char* name;
-    };
     struct Case {
         const char* name;
         std::vector<Partner> partners;
