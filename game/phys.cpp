@@ -10,7 +10,7 @@ constexpr float _tile = 8;
 constexpr std::int32_t _touch_all = Body::touch_lf | Body::touch_rt | Body::touch_up | Body::touch_dn;
 
 // A float cell coordinate as a 32-bit integer. Out of range and NaN saturate
-// instead of being undefined, and the grid's bounds test then rejects them.
+// instead of being undefined, which puts them outside any map.
 std::int64_t _to_cell(float v) {
     constexpr float lo = -2147483648.0f;  // both limits are exact in float
     constexpr float hi = 2147483648.0f;
@@ -22,8 +22,7 @@ std::int64_t _to_cell(float v) {
 std::int64_t _floor(float v) { return _to_cell(std::floor(v)); }
 std::int64_t _ceil(float v) { return _to_cell(std::ceil(v)); }
 
-// A negative coordinate wraps to a huge one, which the bounds test refuses.
-std::size_t _index(std::int64_t v) { return static_cast<std::size_t>(v); }
+bool _inside(std::int64_t v, std::size_t n) { return v >= 0 && v < static_cast<std::int64_t>(n); }
 
 // The whole number an edge lies on, if it lies on one.
 bool _whole(float edge, std::int64_t& k) {
@@ -53,7 +52,8 @@ void Phys::step(float dt) {
 }
 
 bool Phys::at(const kesp::Vec& p) const {
-    return solid.at(_index(_floor(p.x / _tile)), _index(_floor(p.y / _tile)));
+    std::int64_t y = _floor(p.y / _tile);
+    return column_hit(_floor(p.x / _tile), y, y);
 }
 
 void Phys::move_body(Body& b, float dt) const {
@@ -107,15 +107,21 @@ void Phys::solid_body(Body& b, float dt) const {
     b.box *= _tile;
 }
 
+// Cells outside the map are empty, so only the part of a line inside it is
+// scanned: a body far out or of a huge size costs no more than the map's side.
 bool Phys::column_hit(std::int64_t x, std::int64_t lo, std::int64_t hi) const {
-    for (std::int64_t y = lo; y <= hi; ++y)
-        if (solid.at(_index(x), _index(y))) return true;
+    if (!_inside(x, solid.width())) return false;
+    hi = std::min(hi, static_cast<std::int64_t>(solid.height()) - 1);
+    for (std::int64_t y = std::max<std::int64_t>(lo, 0); y <= hi; ++y)
+        if (solid.get(static_cast<std::size_t>(x), static_cast<std::size_t>(y))) return true;
     return false;
 }
 
 bool Phys::row_hit(std::int64_t y, std::int64_t lo, std::int64_t hi) const {
-    for (std::int64_t x = lo; x <= hi; ++x)
-        if (solid.at(_index(x), _index(y))) return true;
+    if (!_inside(y, solid.height())) return false;
+    hi = std::min(hi, static_cast<std::int64_t>(solid.width()) - 1);
+    for (std::int64_t x = std::max<std::int64_t>(lo, 0); x <= hi; ++x)
+        if (solid.get(static_cast<std::size_t>(x), static_cast<std::size_t>(y))) return true;
     return false;
 }
 

@@ -62,11 +62,12 @@ public:
     }
 
     // Applies the queued engines, then moves the queued bodies, and empties both
-    // queues. A tile read outside the grid throws std::out_of_range.
+    // queues. Cells outside the map are empty: a body may leave it, and the
+    // room logic decides what then becomes of it.
     void step(float dt);
 
-    // Whether the tile holding world point p is solid; std::out_of_range
-    // outside the map.
+    // Whether the tile holding world point p is solid; false outside the map
+    // and for a point that is not a number.
     bool at(const kesp::Vec& p) const;
 
     // The parts of a step. Everything from solid_body down works in tile units.
@@ -84,7 +85,8 @@ public:
 
 private:
     // Whether any cell of column x in rows lo..hi (or of row y in columns lo..hi)
-    // is solid, scanning upward and stopping at the first.
+    // is solid, scanning upward and stopping at the first; cells outside the
+    // map count as empty.
     bool column_hit(std::int64_t x, std::int64_t lo, std::int64_t hi) const;
     bool row_hit(std::int64_t y, std::int64_t lo, std::int64_t hi) const;
 };
