@@ -23,6 +23,9 @@ constexpr int _menu = 7;    // quit
 
 Game::Game(const std::filesystem::path& map) {
     scene.load(map);
+    // A player who starts outside every room comes back to where it started,
+    // not to the map's corner; entering a room moves this on.
+    respawn = scene.mobs.player->pos;
     room_init();
     kesp::show_cursor(false);
 }
@@ -136,6 +139,10 @@ void Game::room_reset() {
     // would otherwise see the player where it fell or died.
     player.box = kesp::Box::from_center(player.pos, player.half);
     player.reset();
+    // Out of a makeshift room, the respawn lies in the room left for it, most
+    // often below: that room is entered again, or every following update would
+    // see the player under the makeshift room and reset it once more.
+    if (!scene.room.contains(respawn)) return room_init();
     scene.mobs.clear();
     room_populate();
 }

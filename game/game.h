@@ -25,7 +25,8 @@ public:
     void room_init();
     // Resets or changes the room by where the player's centre lies around it.
     void room_update();
-    // Puts the player back where the room was entered and spawns its mobs afresh.
+    // Puts the player back where the room was entered and spawns its mobs afresh;
+    // from a makeshift room that does not hold that point, enters its room again.
     void room_reset();
     void room_populate();
     // Places the camera inside the room and the viewport in the window.
@@ -36,7 +37,7 @@ public:
     kesp::Box view;
     std::int32_t reset_timer = 0;  // updates left until the room is reset after a death
     Scene scene;
-    kesp::Vec respawn;  // the player's centre when the current room was entered
+    kesp::Vec respawn;  // the player's centre when the current room was entered, or its start
 };
 
 // Plays the map until the player leaves through the menu action.

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -75,6 +76,21 @@ std::string places() {
            "," + object("poof", {300, 308, 300, 308});
 }
 
+// A map of cols x rows tiles with the given tile numbers, row by row, and the
+// player, the objects (each after a comma) and one tileset of tiles.png.
+std::string map_json(int cols, int rows, const std::vector<std::uint32_t>& cells, kesp::Vec player,
+                     const std::string& objects) {
+    std::string data;
+    for (std::uint32_t c : cells) data += (data.empty() ? "" : ",") + std::to_string(c);
+    return R"({"width":)" + std::to_string(cols) + R"(,"height":)" + std::to_string(rows) +
+           R"(,"tilewidth":8,"tileheight":8,"properties":[{"name":"title","value":"Rooms"}],)"
+           R"("tilesets":[{"tilecount":2,"imagewidth":16,"imageheight":8,"image":"tiles.png",)"
+           R"("tiles":[{"id":0,"type":"solid"}]}],)"
+           R"("layers":[{"type":"tilelayer","data":[)" +
+           data + R"(]},{"type":"objectgroup","objects":[)" + object("player", player_box(player)) +
+           objects + "]}]}";
+}
+
 // Solid floors along the bottom of the rooms of the middle row and of D; one
 // non-solid tile behind the player's start.
 std::string map_text(kesp::Vec player) {
@@ -82,15 +98,7 @@ std::string map_text(kesp::Vec player) {
     for (int x = 0; x < _cols; ++x) cells[59 * _cols + x] = 1;
     for (int x = 50; x < 100; ++x) cells[89 * _cols + x] = 1;
     cells[57 * _cols + 75] = 2;
-    std::string data;
-    for (std::uint32_t c : cells) data += (data.empty() ? "" : ",") + std::to_string(c);
-    return R"({"width":)" + std::to_string(_cols) + R"(,"height":)" + std::to_string(_rows) +
-           R"(,"tilewidth":8,"tileheight":8,"properties":[{"name":"title","value":"Rooms"}],)"
-           R"("tilesets":[{"tilecount":2,"imagewidth":16,"imageheight":8,"image":"tiles.png",)"
-           R"("tiles":[{"id":0,"type":"solid"}]}],)"
-           R"("layers":[{"type":"tilelayer","data":[)" +
-           data + R"(]},{"type":"objectgroup","objects":[)" + object("player", player_box(player)) +
-           rooms() + places() + "]}]}";
+    return map_json(_cols, _rows, cells, player, rooms() + places());
 }
 
 void expect_box(const kesp::Box& got, const kesp::Box& want) {
@@ -125,8 +133,9 @@ protected:
         kesp::wsize = saved_wsize;
     }
 
-    void start(kesp::Vec player = _start) {
-        test::write_file(tmp / "map.tmj", map_text(player));
+    void start(kesp::Vec player = _start) { start_map(map_text(player)); }
+    void start_map(const std::string& text) {
+        test::write_file(tmp / "map.tmj", text);
         game = std::make_unique<Game>(tmp / "map.tmj");
     }
 
@@ -288,13 +297,45 @@ TEST_F(Game_test, APlayerOutsideEveryRoomGetsAMakeshiftRoom) {
     expect_box(game->scene.room, player_box({399.5f, 239.5f}).grow(100));
     expect_vec(game->respawn, _start);
     EXPECT_EQ(ages(), aged);  // nothing spawned or cleared
+}
 
-    // Out through the makeshift room's bottom: back to where B was entered,
-    // with the mobs of the places that the makeshift room overlaps.
-    put({399.5f, 347.5f});
-    game->room_update();
-    expect_vec(player().pos, _start);
-    expect_centres(spawned(), {{304, 304}});
+// Out through a makeshift room's bottom, the player goes back to where the last
+// real room was entered. Below the makeshift room that room is entered again:
+// otherwise each update would find the player under it and reset once more.
+TEST_F(Game_test, AFallOutOfAMakeshiftRoomResetsIntoTheRoomLastEntered) {
+    const kesp::Box makeshift = player_box({399.5f, 239.5f}).grow(100);
+    struct Case {
+        const char* what;
+        std::optional<kesp::Vec> entry;  // a room entered before leaving into nowhere
+        kesp::Vec respawn;
+        kesp::Box room;
+        std::vector<kesp::Vec> mobs;
+    };
+    const Case cases[] = {
+        {"entered far below", std::nullopt, _start, _b, _b_mobs},
+        // L entered within the makeshift room: the places that it overlaps.
+        {"entered inside it", kesp::Vec{399.5f, 300}, {399.5f, 300}, makeshift, {{304, 304}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        if (c.entry) {
+            put(*c.entry);
+            game->update();
+        }
+        put({399.5f, 239.5f});
+        testing::internal::CaptureStderr();
+        game->update();
+        ASSERT_NO_FATAL_FAILURE(expect_box(game->scene.room, makeshift));
+        put({399.5f, 347.5f});
+        for (int k = 0; k < 3; ++k) game->update();
+        testing::internal::GetCapturedStderr();
+        expect_vec(game->respawn, c.respawn);
+        EXPECT_NEAR(player().pos.x, c.respawn.x, 1e-3);
+        EXPECT_NEAR(player().pos.y, c.respawn.y, 3) << "no more than three updates' fall";
+        expect_box(game->scene.room, c.room);
+        expect_centres(spawned(), c.mobs);
+    }
 }
 
 TEST_F(Game_test, APlayerThatStartsOutsideEveryRoomSpawnsNothing) {
@@ -303,8 +344,73 @@ TEST_F(Game_test, APlayerThatStartsOutsideEveryRoomSpawnsNothing) {
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("WARN: Player fell outside the world"), std::string::npos) << log;
     expect_box(game->scene.room, player_box({200, 100}).grow(100));
-    expect_vec(game->respawn, {0, 0});
+    expect_vec(game->respawn, {200, 100});
     EXPECT_EQ(game->scene.mobs.roster.size(), 1u);
+}
+
+TEST_F(Game_test, APlayerThatStartsOutsideEveryRoomFallsBackToItsStart) {
+    const kesp::Vec from{200, 100};
+    testing::internal::CaptureStderr();
+    start(from);
+    float deepest = from.y;
+    int k = 0;
+    // Nothing holds it up: it falls out through the makeshift room's bottom.
+    for (; k < 100 && player().pos.y >= deepest; ++k) {
+        deepest = player().pos.y;
+        ASSERT_NO_THROW(game->update()) << "update " << k;
+    }
+    testing::internal::GetCapturedStderr();
+    ASSERT_LT(k, 100) << "never reset";
+    EXPECT_GE(deepest, player_box(from).grow(100).d);
+    // Reset, then moved by one update's gravity alone.
+    EXPECT_FLOAT_EQ(player().pos.x, from.x);
+    EXPECT_NEAR(player().pos.y, from.y, 1);
+    expect_vec(game->respawn, from);
+}
+
+// A map whose one room is the whole map, 60 x 30 tiles, with a floor along the
+// bottom row but for a pit under x 88 to 112.
+const kesp::Box _whole{0, 480, 0, 240};
+const kesp::Vec _edge_start{240, 224};
+
+std::string edge_map_text() {
+    constexpr int cols = 60, rows = 30;
+    std::vector<std::uint32_t> cells(cols * rows, 0);
+    for (int x = 0; x < cols; ++x) cells[(rows - 1) * cols + x] = x < 11 || x > 13 ? 1 : 0;
+    return map_json(cols, rows, cells, _edge_start, "," + object("room", _whole));
+}
+
+TEST_F(Game_test, APlayerLeavingTheMapAtAnyEdgeComesBackWhereTheRoomWasEntered) {
+    struct Case {
+        const char* what;
+        kesp::Vec at, vel;
+        bool outside_the_world;  // leaves every room before it falls out
+    };
+    const Case cases[] = {
+        {"down the pit, out through the bottom", {100, 200}, {0, 0}, false},
+        {"off the left edge", {4, 224}, {-3, 0}, true},
+        {"off the right edge", {476, 224}, {3, 0}, true},
+        {"out through the top", {240, 8}, {0, -8}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start_map(edge_map_text());
+        put(c.at);
+        player().vel = c.vel;
+        testing::internal::CaptureStderr();
+        bool left_the_map = false;
+        for (int k = 0; k < 200; ++k) {
+            ASSERT_NO_THROW(game->update()) << "update " << k;
+            left_the_map |= !_whole.contains(player().pos);
+        }
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(left_the_map);
+        EXPECT_EQ(log.find("Player fell outside the world") != std::string::npos, c.outside_the_world) << log;
+        // Reset to the start, standing on the floor, in the room entered again.
+        expect_vec(player().pos, _edge_start);
+        EXPECT_TRUE(player().is(Body::touch_dn));
+        expect_box(game->scene.room, _whole);
+    }
 }
 
 // --- the death countdown
