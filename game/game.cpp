@@ -101,20 +101,21 @@ void Game::input() {
     kesp::handle_events(callback);
 }
 
-void Game::room_init() {
+bool Game::room_init() {
     Mob_player& player = *scene.mobs.player;
     auto room = std::find_if(scene.rooms.begin(), scene.rooms.end(),
                              [&](const kesp::Box& r) { return r.contains(player.pos); });
     if (room == scene.rooms.end()) {
         kesp::log_warn("Player fell outside the world");
         scene.room = player.box.grow(100);
-        return;
+        return false;
     }
     respawn = player.pos;
     scene.room = *room;
     scene.mobs.clear();
     room_populate();
     scene.background.upload(scene.room);
+    return true;
 }
 
 void Game::room_update() {
@@ -142,7 +143,7 @@ void Game::room_reset() {
     // Out of a makeshift room, the respawn lies in the room left for it, most
     // often below: that room is entered again, or every following update would
     // see the player under the makeshift room and reset it once more.
-    if (!scene.room.contains(respawn)) return room_init();
+    if (!scene.room.contains(respawn) && room_init()) return;
     scene.mobs.clear();
     room_populate();
 }

@@ -21,8 +21,9 @@ public:
     void update();
     void render();
     void input();
-    // Enters the first room in map order that holds the player.
-    void room_init();
+    // Enters the first room in map order that holds the player and returns true;
+    // outside every room, makes a makeshift room around it and returns false.
+    bool room_init();
     // Resets or changes the room by where the player's centre lies around it.
     void room_update();
     // Puts the player back where the room was entered and spawns its mobs afresh;

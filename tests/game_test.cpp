@@ -300,34 +300,41 @@ TEST_F(Game_test, APlayerOutsideEveryRoomGetsAMakeshiftRoom) {
 }
 
 // Out through a makeshift room's bottom, the player goes back to where the last
-// real room was entered. Below the makeshift room that room is entered again:
-// otherwise each update would find the player under it and reset once more.
-TEST_F(Game_test, AFallOutOfAMakeshiftRoomResetsIntoTheRoomLastEntered) {
-    const kesp::Box makeshift = player_box({399.5f, 239.5f}).grow(100);
+// real room was entered, or to its start. Outside the makeshift room, that
+// room is entered again (or a makeshift room made there): otherwise each update
+// would find the player under it and reset once more.
+TEST_F(Game_test, AFallOutOfAMakeshiftRoomResetsIntoTheRoomOfTheRespawn) {
     struct Case {
         const char* what;
+        kesp::Vec start;
         std::optional<kesp::Vec> entry;  // a room entered before leaving into nowhere
+        kesp::Vec out;                   // where it leaves into nowhere
         kesp::Vec respawn;
         kesp::Box room;
         std::vector<kesp::Vec> mobs;
     };
+    const kesp::Vec corner{399.5f, 239.5f};  // out of B's top left corner
     const Case cases[] = {
-        {"entered far below", std::nullopt, _start, _b, _b_mobs},
+        {"entered far below", _start, std::nullopt, corner, _start, _b, _b_mobs},
         // L entered within the makeshift room: the places that it overlaps.
-        {"entered inside it", kesp::Vec{399.5f, 300}, {399.5f, 300}, makeshift, {{304, 304}}},
+        {"entered inside it", _start, kesp::Vec{399.5f, 300}, corner, {399.5f, 300},
+         player_box(corner).grow(100), {{304, 304}}},
+        {"started outside every room", {200, 230}, std::nullopt, {350, 230}, {200, 230},
+         player_box({200, 230}).grow(100), {{304, 304}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        start();
+        testing::internal::CaptureStderr();
+        start(c.start);
         if (c.entry) {
             put(*c.entry);
             game->update();
         }
-        put({399.5f, 239.5f});
-        testing::internal::CaptureStderr();
+        put(c.out);
         game->update();
+        const kesp::Box makeshift = player_box(c.out).grow(100);
         ASSERT_NO_FATAL_FAILURE(expect_box(game->scene.room, makeshift));
-        put({399.5f, 347.5f});
+        put({c.out.x, makeshift.d});
         for (int k = 0; k < 3; ++k) game->update();
         testing::internal::GetCapturedStderr();
         expect_vec(game->respawn, c.respawn);
