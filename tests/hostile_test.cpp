@@ -344,6 +344,43 @@ TEST_F(Hostile_test, RottenWalksOffALedgeAndFalls) {
     EXPECT_FLOAT_EQ(rotten->vel.x, 1);
 }
 
+// Past the map's edge there is nothing to walk on or into: the walker goes on
+// out of the room, which removes it, and nothing reads outside the map.
+TEST_F(Hostile_test, RottenLeavesTheMapAndIsRemovedWithTheRoom) {
+    struct Case {
+        const char* what;
+        Box room;
+        int floor_from, floor_to;  // cells of row 13 under it; -1: none
+        Vec start;
+        bool facing_left;
+    };
+    const Box whole{0, 480, 0, 480};
+    const Case cases[] = {
+        {"off the left edge", {0, 320, 0, 240}, 0, 12, {20, 100}, true},
+        {"off the right edge", whole, 50, 59, {460, 100}, false},
+        {"down through the bottom", whole, -1, -1, {100, 460}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        build();
+        scene->room = c.room;
+        if (c.floor_from >= 0) solid(c.floor_from, 13, c.floor_to, 13);
+        auto* rotten = add<Mob_rotten>("rotten", c.start);
+        ASSERT_NE(rotten, nullptr);
+        if (c.facing_left) rotten->set(Body::flip);
+        bool removed = false, left_the_map = false;
+        for (int i = 0; i < 400 && !removed; ++i) {
+            const bool outside = !rotten->box.overlaps(scene->room);
+            left_the_map |= !whole.contains(rotten->pos);
+            ASSERT_NO_THROW(step()) << "update " << i;
+            removed = !alive(rotten);
+            ASSERT_EQ(removed, outside) << "update " << i;
+        }
+        EXPECT_TRUE(removed);
+        EXPECT_TRUE(left_the_map);
+    }
+}
+
 TEST_F(Hostile_test, RottenCyclesFramesForwardWalkingEitherWay) {
     solid(0, 13, 14, 13);
     solid(0, 5, 0, 12);    // walls at x 8 and x 112
@@ -455,6 +492,8 @@ TEST_F(Bones_test, NeverSetsOffWhereItCannotWalk) {
         {"ledge corner half a pixel inside", 99.5f, 100, 0, 12, -1, 150, true},
         {"ledge on the left", 103.5f, 100, 13, 59, -1, -150, false},
         {"left corner on a cell line tests the cell to its right", 100, 100, 12, 59, -1, -150, true},
+        {"left corner past the map's edge", 3.5f, 100, 0, 59, -1, -150, false},
+        {"left corner on the map's edge", 4, 100, 0, 59, -1, -150, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
