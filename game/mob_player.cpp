@@ -38,6 +38,11 @@ constexpr kesp::Vec _hurt_impulse = {3.0f, -6.0f};
 constexpr float _pre_attack_time = 0.5f;
 constexpr float _attack_time = 0.4f;
 constexpr float _post_attack_time = 0.3f;
+// The coyote timer is refreshed in every update on the ground and counted down
+// at its end, so it must be at least 2 to reach the next update: with fewer
+// (below 20 frames per second, or wrapped in eight bits) standing still would
+// land on every update.
+constexpr std::uint8_t _least_coyote = 2;
 
 constexpr std::int8_t _full_health = 127;
 constexpr int _damage = 32;
@@ -181,7 +186,7 @@ void Mob_player::update_rest(Scene& scene) {
         kesp::play_audio(land_sound);
         Mob_dust::make_from(scene.mobs, this);
     }
-    coyote_timer = updates_of(_coyote_time);
+    coyote_timer = std::max(_least_coyote, updates_of(_coyote_time));
 }
 
 void Mob_player::update_move(Scene& scene) {

@@ -202,6 +202,7 @@ TEST_F(Player_test, TimerLengthsFollowTheFrameRateInEightBits) {
     const Case cases[] = {
         {60, 6, 3, 12, 30, 60, 30},
         {30, 3, 1, 6, 15, 30, 15},
+        {20, 2, 1, 4, 10, 20, 10},
         {300, 30, 15, 60, 150, 44, 150},  // one second no longer fits: 300 mod 256
     };
     for (const Case& c : cases) {
@@ -564,6 +565,48 @@ TEST_F(Player_test, TouchDownAfterTheCoyoteTimeIsALandingWithSoundDustAndPose) {
     step(10);
     EXPECT_EQ(p->land_sound->plays(), 1) << "staying on the ground is no landing";
     EXPECT_EQ(p->dunk_sound->plays(), 0);
+}
+
+// The coyote timer is refreshed on the ground and counted down at the end of
+// the same update; set to 1 (below 20 frames per second) or wrapped to 0 (2560)
+// it would be out when the next update looks, and standing still would land
+// again and again.
+TEST_F(Player_test, StandingStillLandsOnlyOnceAtAnyFrameRate) {
+    struct Case {
+        int fps;
+        int coyote;  // as set on the ground
+    };
+    const Case cases[] = {{1, 2},  {5, 2},  {9, 2},  {10, 2}, {15, 2},
+                          {19, 2}, {20, 2}, {30, 3}, {60, 6}, {2560, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fps << " fps");
+        build(c.fps, standing(100));
+        step();  // meets the floor
+        update();
+        ASSERT_EQ(p->land_sound->plays(), 1) << "a fresh player lands";
+        physics();
+        scene->mobs.roster.resize(1);  // the landing's dust
+        for (int k = 0; k < 10; ++k) {
+            update();
+            EXPECT_EQ(p->land_sound->plays(), 1) << "update " << k;
+            EXPECT_EQ(dust(), 0) << "update " << k;
+            EXPECT_EQ(p->coyote_timer + 1, c.coyote) << "update " << k;
+            EXPECT_EQ(p->pos.y, floor_y - 8) << "update " << k;
+            physics();
+        }
+    }
+}
+
+TEST_F(Player_test, AJumpStartsFromTheGroundAtLowFrameRates) {
+    for (int fps : {5, 9, 10, 19, 20}) {
+        SCOPED_TRACE(testing::Message() << fps << " fps");
+        build(fps, standing(100));
+        settle();
+        p->begin_jump();
+        update();
+        EXPECT_EQ(p->vel.y, -8.0f);
+        EXPECT_EQ(p->jump_sound->plays(), 1);
+    }
 }
 
 TEST_F(Player_test, ResetRevivesButLetsARunningAttackGoOn) {
