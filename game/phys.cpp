@@ -107,7 +107,7 @@ void Phys::solid_body(Body& b, float dt) const {
     b.box *= _tile;
 }
 
-// Cells outside the map are empty, so only the part of a line inside it is
+// Cells outside the map are empty, so only the stretch of a line inside it is
 // scanned: a body far out or of a huge size costs no more than the map's side.
 bool Phys::column_hit(std::int64_t x, std::int64_t lo, std::int64_t hi) const {
     if (!_inside(x, solid.width())) return false;
