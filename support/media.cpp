@@ -56,7 +56,8 @@ bool init_video(const std::string& title) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
 
-    Uint32 flags = SDL_WINDOW_OPENGL | (conf.full ? SDL_WINDOW_FULLSCREEN : 0);
+    // Full screen at the desktop's mode: SDL 2's plain full screen changes the mode.
+    Uint32 flags = SDL_WINDOW_OPENGL | (conf.full ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
                               flags);
     if (!window) {

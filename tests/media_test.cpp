@@ -174,6 +174,27 @@ TEST(Media, FailsWithoutADisplay) {
                 testing::ExitedWithCode(0), "");
 }
 
+// Full screen keeps the desktop's mode: the window covers the display at its
+// size, whatever size the settings ask for.
+void child_goes_full_screen_at_the_desktops_mode() {
+    open_window(640, 480);
+    kesp::conf.full = true;
+    kesp::Media_lock media("Quorla test");
+    if (!media) std::exit(2);
+    const Uint32 flags = SDL_GetWindowFlags(kesp::window);
+    if ((flags & SDL_WINDOW_FULLSCREEN_DESKTOP) != SDL_WINDOW_FULLSCREEN_DESKTOP) std::exit(3);
+    SDL_DisplayMode desktop{}, current{};
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0 || SDL_GetCurrentDisplayMode(0, &current) != 0) std::exit(4);
+    if (current.w != desktop.w || current.h != desktop.h || current.refresh_rate != desktop.refresh_rate)
+        std::exit(5);
+    kesp::Render_lock frame;
+    std::exit(kesp::wsize != kesp::Vec{static_cast<float>(desktop.w), static_cast<float>(desktop.h)} ? 6 : 0);
+}
+
+TEST(Media, GoesFullScreenAtTheDesktopsMode) {
+    EXPECT_EXIT(child_goes_full_screen_at_the_desktops_mode(), testing::ExitedWithCode(0), "");
+}
+
 void child_paces_frames_to_the_configured_rate() {
     open_window(64, 64);
     kesp::conf.vsync = false;
