@@ -177,6 +177,9 @@ void Audio::play() const {
 }
 
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode) {
+    // Without a device there is nothing to decode for; "no audio available" was
+    // said once at set-up, so each file stays quiet.
+    if (!mixer) return std::make_unique<Audio>(nullptr, nullptr);
     Mix_Chunk* chunk = nullptr;
     Mix_Music* music = nullptr;
     if (predecode != 0)  // a NaN is non-zero too
