@@ -34,9 +34,32 @@ void log_info_log(GLint length, Get get) {
     SDL_LogInfo(SDL_LOG_CATEGORY_APPLICATION, "%s", text.data());
 }
 
+// What the environment names as displays, for a line saying none could be opened.
+std::string display_variables() {
+    std::string text;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = SDL_getenv(name);
+        if (!text.empty()) text += ", ";
+        text += name;
+        text += value && *value ? std::string(" is \"") + value + '"' : std::string(" is unset");
+    }
+    return text;
+}
+
 bool init_sdl() {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        log_sdl_error();
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "no display could be opened: %s (%s)",
+                     SDL_GetError(), display_variables().c_str());
+        return false;
+    }
+    // With no display SDL 2 falls back to drivers that show nothing, and the game
+    // would run where nobody can see or leave it. Only a player who names one of
+    // them gets it.
+    const std::string driver = SDL_GetCurrentVideoDriver();
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if ((driver == "offscreen" || driver == "dummy") && !(asked && *asked)) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "no display could be opened (%s)",
+                     display_variables().c_str());
         return false;
     }
     return true;
@@ -79,7 +102,7 @@ bool init_video(const std::string& title) {
     glewExperimental = GL_TRUE;
     GLenum glew = glewInit();
     if (glew != GLEW_OK) {
-        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s",
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "can't load the OpenGL functions: %s",
                      reinterpret_cast<const char*>(glewGetErrorString(glew)));
         return false;
     }

@@ -167,6 +167,35 @@ TEST(Media, RunsWithoutAudioAfterAWarning) {
                 testing::ExitedWithCode(0), "no audio available");
 }
 
+// SDL 2 falls back to its offscreen driver when no display answers, and the game
+// would then run where nobody sees it: the set-up fails and says why instead.
+void child_names_the_missing_display(const char* display, const char* line) {
+    if (display)
+        setenv("DISPLAY", display, 1);
+    else
+        unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("SDL_VIDEODRIVER");
+    open_window(64, 64);
+    test::Log_record log;
+    {
+        kesp::Media_lock media("Quorla test");
+        if (media) std::exit(2);
+    }
+    std::exit(log.errors(line) == 1 && log.problems().size() == 1 ? 0 : 3);
+}
+
+TEST(Media, FailsNamingTheMissingDisplay) {
+    struct Case { const char* display; const char* line; };
+    const Case cases[] = {
+        {nullptr, "no display could be opened (DISPLAY is unset, WAYLAND_DISPLAY is unset)"},
+        {":9999", "no display could be opened (DISPLAY is \":9999\", WAYLAND_DISPLAY is unset)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EXIT(child_names_the_missing_display(c.display, c.line), testing::ExitedWithCode(0), "")
+            << (c.display ? c.display : "unset");
+}
+
 void child_fails_without_a_display() {
     setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
     open_window(64, 64);
