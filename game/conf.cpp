@@ -8,12 +8,16 @@
 #include "support/paths.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <stdexcept>
 #include <string_view>
 
 namespace {
 
+namespace fs = std::filesystem;
 using kesp::Catch;
 
 // The actions' keys in "[input]", in table order.
@@ -21,15 +25,45 @@ constexpr std::array<std::string_view, 8> _action_keys = {
     "left", "right", "up", "down", "accept", "cancel", "start", "menu",
 };
 
-const std::filesystem::path _conf_file = "game.cfg";
+const fs::path _conf_file = "game.cfg";
 
-// The error of a file that can't be read or parsed doesn't say which file it was.
-kesp::Kv_doc read_doc(std::istream& in, const std::filesystem::path& file) {
+// A settings file is a few hundred bytes; anything far larger is not one.
+constexpr std::size_t _max_size = 1 << 20;
+
+// The error that ends the program for a settings file it can't use: the line
+// names the file, since any of the configuration directories may hold it.
+std::runtime_error refused(const fs::path& file, const std::string& why) {
+    return std::runtime_error(file.string() + ": can't read the settings: " + why);
+}
+
+// The whole file. A device, a folder or a pipe would read without end or fail
+// half-way, so only a regular file is read, and no more than one file's worth,
+// even if it grows meanwhile.
+std::string read_text(const fs::path& file) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (ec) throw refused(file, ec.message());
+    if (!fs::is_regular_file(status)) throw refused(file, "not a regular file");
+    // One that exists but won't open is not taken for a missing one: the save
+    // would replace it with the defaults.
+    std::ifstream in(file);
+    if (!in) throw refused(file, std::strerror(errno));
+    std::string text;
     try {
-        return kesp::Kv_doc(kesp::slurp(in));
-    } catch (const std::exception&) {
-        kesp::log_error("%s: can't read the settings", file.string().c_str());
-        throw;
+        text = kesp::slurp(in, _max_size + 1);
+    } catch (const std::exception& e) {
+        throw refused(file, e.what());
+    }
+    if (text.size() > _max_size) throw refused(file, "larger than 1 MiB");
+    return text;
+}
+
+kesp::Kv_doc read_doc(const fs::path& file) {
+    std::string text = read_text(file);
+    try {
+        return kesp::Kv_doc(std::move(text));
+    } catch (const std::exception& e) {
+        throw refused(file, e.what());
     }
 }
 
@@ -68,10 +102,9 @@ void conf_init() {
 
 bool conf_load() {
     conf_init();
-    const std::filesystem::path file = kesp::paths.config.r(basedir / _conf_file);
-    std::ifstream in(file);
-    if (!in) return false;
-    kesp::Kv_doc doc = read_doc(in, file);
+    const fs::path file = kesp::paths.config.r(basedir / _conf_file);
+    if (file.empty()) return false;
+    const kesp::Kv_doc doc = read_doc(file);
 
     kesp::Conf& conf = kesp::conf;
     doc.at("media", "width") >> conf.width;

@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -235,12 +236,16 @@ void viewport(const Box& view, float scale) {
                static_cast<GLsizei>(size.x), static_cast<GLsizei>(size.y));
 }
 
-std::string slurp(std::istream& in) {
+std::string slurp(std::istream& in, std::size_t limit) {
     in.exceptions(std::ios_base::badbit);
     std::string result;
     char buffer[4096];
-    while (in.read(buffer, sizeof buffer)) result.append(buffer, sizeof buffer);
-    result.append(buffer, static_cast<std::size_t>(in.gcount()));
+    while (result.size() < limit) {
+        std::size_t want = std::min(sizeof buffer, limit - result.size());
+        in.read(buffer, static_cast<std::streamsize>(want));
+        result.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (!in) break;  // a short read: the end of the stream
+    }
     return result;
 }
 

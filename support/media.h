@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <iosfwd>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -77,8 +78,9 @@ void show_cursor(bool shown);
 // Places the GL viewport for a view box at a scale, centred in the window.
 void viewport(const Box& view, float scale);
 
-// The rest of the stream; a read error throws std::ios_base::failure.
-std::string slurp(std::istream& in);
+// The rest of the stream, or its first limit bytes; a read error throws
+// std::ios_base::failure.
+std::string slurp(std::istream& in, std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 class Media_lock {
 public:

@@ -80,6 +80,20 @@ TEST(Slurp, ReadsTheWholeStream) {
     }
 }
 
+TEST(Slurp, StopsAtItsLimit) {
+    struct Case { std::size_t size; std::size_t limit; };
+    const Case cases[] = {{0, 0}, {10, 0}, {10, 9}, {10, 10}, {10, 11}, {9000, 4096}, {9000, 4097}, {9000, 8999}};
+    for (const Case& c : cases) {
+        std::string text(c.size, '\0');
+        for (std::size_t i = 0; i < c.size; ++i) text[i] = static_cast<char>('a' + i % 26);
+        std::istringstream in(text);
+        const std::size_t taken = std::min(c.size, c.limit);
+        EXPECT_EQ(kesp::slurp(in, c.limit), text.substr(0, taken)) << c.size << " bytes, limit " << c.limit;
+        // Nothing past the limit was taken from the stream.
+        EXPECT_EQ(kesp::slurp(in), text.substr(taken)) << c.size << " bytes, limit " << c.limit;
+    }
+}
+
 TEST(Slurp, ABadStreamThrows) {
     std::istringstream in("abc");
     in.setstate(std::ios_base::badbit);

@@ -7,12 +7,15 @@
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -249,6 +252,51 @@ TEST_F(Program_test, AFailedMediaSetUpStillSavesTheSettings) {
     EXPECT_EQ(r.status, 1);
     expect_starts(test::read_file(user_settings()), "\n" + _settings + "fps = 30\n\n[input]\n");
     EXPECT_FALSE(fs::exists(state("bkgr.png")));
+}
+
+// The settings file's faults, with the real program.
+class Program_settings : public Program_test {
+protected:
+    std::string err() const { return test::read_file(tmp / "err.txt"); }
+
+    // The names in the settings folder, each with its kind and, for a file, its bytes.
+    std::map<std::string, std::string> settings_folder() const {
+        std::map<std::string, std::string> names;
+        for (const fs::directory_entry& e : fs::directory_iterator(user_settings().parent_path())) {
+            const fs::file_type kind = e.symlink_status().type();
+            names[e.path().filename().string()] =
+                kind == fs::file_type::regular ? test::read_file(e.path()) : std::to_string(static_cast<int>(kind));
+        }
+        return names;
+    }
+};
+
+// Refused before anything else: one last line names the file, nothing hangs on
+// a device or a pipe, and nothing is saved, so the odd file stays as it was.
+TEST_F(Program_settings, ASettingsFileThatIsNoSettingsFileEndsTheProgramNamingIt) {
+    struct Case { const char* name; void (*make)(const fs::path& file); const char* why; };
+    const Case cases[] = {
+        {"folder", [](const fs::path& f) { fs::create_directories(f); }, "not a regular file"},
+        {"device", [](const fs::path& f) { fs::create_symlink("/dev/zero", f); }, "not a regular file"},
+        {"pipe", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); }, "not a regular file"},
+        {"over 1 MiB", [](const fs::path& f) { test::write_file(f, std::string((1 << 20) + 1, '\n')); },
+         "larger than 1 MiB"},
+        {"syntax", [](const fs::path& f) { test::write_file(f, "[media]\nfps\t= 30\n"); }, "syntax error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(user_settings().parent_path());
+        fs::create_directories(user_settings().parent_path());
+        ASSERT_NO_FATAL_FAILURE(c.make(user_settings()));
+        const std::map<std::string, std::string> before = settings_folder();
+        Child program({_program, map.string()}, env(), tmp / "out.txt", tmp / "err.txt");
+        EXPECT_EQ(program.wait(30s), 1);
+        const std::string line = "quorla: " + user_settings().string() + ": can't read the settings: " + c.why + "\n";
+        const std::string text = err();
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), line.size())), line) << text;
+        EXPECT_EQ(settings_folder(), before);
+        EXPECT_FALSE(fs::exists(state("bkgr.png")));
+    }
 }
 
 }  // namespace
