@@ -30,6 +30,10 @@ const fs::path _conf_file = "game.cfg";
 // A settings file is a few hundred bytes; anything far larger is not one.
 constexpr std::size_t _max_size = 1 << 20;
 
+// No window is wider or taller than this.
+constexpr std::int32_t _max_window = 16384;
+constexpr const char* _window_size = "a window size (1 to 16384, or negative for the desktop's)";
+
 // The error that ends the program for a settings file it can't use: the line
 // names the file, since any of the configuration directories may hold it.
 std::runtime_error refused(const fs::path& file, const std::string& why) {
@@ -65,6 +69,24 @@ kesp::Kv_doc read_doc(const fs::path& file) {
     } catch (const std::exception& e) {
         throw refused(file, e.what());
     }
+}
+
+bool is_window_size(std::int32_t v) { return v < 0 || (v >= 1 && v <= _max_window); }
+bool is_frame_rate(std::int32_t v) { return v >= 1; }
+
+// Reads a number of "[media]" into field when it is a value the game can use;
+// otherwise the field keeps its value, with a warning naming the file and key.
+void read_checked(const kesp::Kv_doc& doc, const fs::path& file, const char* key,
+                  std::int32_t& field, bool (*usable)(std::int32_t), const char* what) {
+    const kesp::Kv_val& value = doc.at("media", key);
+    std::int32_t read = field;
+    value >> read;
+    if (usable(read)) {
+        field = read;
+        return;
+    }
+    kesp::log_warn("%s: %s = %.*s is not %s; keeping %d", file.string().c_str(), key,
+                   static_cast<int>(value.text.size()), value.text.data(), what, field);
 }
 
 }  // namespace
@@ -107,17 +129,13 @@ bool conf_load() {
     const kesp::Kv_doc doc = read_doc(file);
 
     kesp::Conf& conf = kesp::conf;
-    doc.at("media", "width") >> conf.width;
-    doc.at("media", "height") >> conf.height;
+    // No window can have a size outside these, and every time step divides by
+    // the frame rate: such a value keeps the default, so the next save repairs it.
+    read_checked(doc, file, "width", conf.width, is_window_size, _window_size);
+    read_checked(doc, file, "height", conf.height, is_window_size, _window_size);
     doc.at("media", "full") >> conf.full;
     doc.at("media", "vsync") >> conf.vsync;
-    // Every time step divides by the frame rate.
-    std::int32_t fps = conf.fps;
-    doc.at("media", "fps") >> fps;
-    if (fps < 1)
-        kesp::log_warn("game.cfg: fps = %d is below 1, keeping %d", fps, conf.fps);
-    else
-        conf.fps = fps;
+    read_checked(doc, file, "fps", conf.fps, is_frame_rate, "a frame rate of at least 1");
 
     for (std::size_t i = 0; i < _action_keys.size(); ++i)
         doc.at("input", _action_keys[i]) >> kesp::inputs[i].catches;

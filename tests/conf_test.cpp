@@ -9,6 +9,7 @@
 #include <SDL_log.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -121,7 +122,7 @@ TEST_F(Settings, ValuesReadAsTheirFieldsRead) {
         {"", {-1, -1, true, true, 60}},
         {"[media]\n", {-1, -1, true, true, 60}},
         {"[media]\nfps = 30\n", {-1, -1, true, true, 30}},
-        {"[media]\nwidth = abc\nheight = 720px\nfull = true\nvsync = 2\n", {0, 720, false, true, 60}},
+        {"[media]\nwidth = 640px\nheight = 720 wide\nfull = true\nvsync = 2\n", {640, 720, false, true, 60}},
         {"[media]\nwidth = 800\nwidth = 640\nfull =\n", {800, -1, true, true, 60}},
         {"[Media]\nfps = 30\n[media]\nFPS = 20\nfull = 0\n", {-1, -1, false, true, 60}},
         {"fps = 30\n[input]\nfps = 30\n[other]\nx = 1\n", {-1, -1, true, true, 60}},
@@ -135,14 +136,42 @@ TEST_F(Settings, ValuesReadAsTheirFieldsRead) {
     EXPECT_TRUE(warnings.empty());
 }
 
-TEST_F(Settings, AFrameRateBelowOneKeepsTheDefaultWithAWarning) {
-    for (const char* fps : {"0", "-30", "none"}) {
+// No window can have such a size and every time step divides by the frame rate:
+// the default stays, so the next save writes it and the next start works.
+TEST_F(Settings, NumbersTheGameCannotUseKeepTheDefaultWithAWarning) {
+    struct Case { const char* key; std::int32_t Conf::*field; const char* value; std::int32_t result; bool refused; };
+    const Case cases[] = {
+        {"width", &Conf::width, "-1", -1, false},  // negative: the desktop's size
+        {"width", &Conf::width, "-5", -5, false},
+        {"height", &Conf::height, "-99999999999999999999", INT32_MIN, false},
+        {"width", &Conf::width, "1", 1, false},
+        {"height", &Conf::height, "16384", 16384, false},
+        {"width", &Conf::width, "0", -1, true},
+        {"height", &Conf::height, "0", -1, true},
+        {"width", &Conf::width, "16385", -1, true},
+        {"height", &Conf::height, "99999999999999999999", -1, true},
+        {"width", &Conf::width, "abc", -1, true},  // reads as 0
+        {"fps", &Conf::fps, "1", 1, false},
+        {"fps", &Conf::fps, "0", 60, true},
+        {"fps", &Conf::fps, "-30", 60, true},
+        {"fps", &Conf::fps, "none", 60, true},
+    };
+    for (const Case& c : cases) {
+        const std::string line = std::string(c.key) + " = " + c.value;
+        SCOPED_TRACE(line);
         conf = Conf{-1, -1, true, true, 60};
         warnings.clear();
-        test::write_file(user_file(), std::string("[media]\nfps = ") + fps + "\n");
+        test::write_file(user_file(), "[media]\n" + line + "\n");
         EXPECT_TRUE(conf_load());
-        EXPECT_EQ(conf.fps, 60) << fps;
-        EXPECT_EQ(warnings.size(), 1u) << fps;
+        Conf want{-1, -1, true, true, 60};
+        want.*c.field = c.result;
+        EXPECT_EQ(conf, want);
+        if (c.refused) {
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_EQ(warnings[0].rfind(user_file().string() + ": " + line + " is not ", 0), 0u) << warnings[0];
+        } else {
+            EXPECT_TRUE(warnings.empty()) << warnings[0];
+        }
     }
 }
 

@@ -259,6 +259,15 @@ class Program_settings : public Program_test {
 protected:
     std::string err() const { return test::read_file(tmp / "err.txt"); }
 
+    // Once the map is loaded the game plays; then the menu action ends it. The
+    // exit status.
+    int play_and_quit() {
+        for (int i = 0; i < 600 && !fs::exists(state("bkgr.png")); ++i) std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(fs::exists(state("bkgr.png"))) << err();
+        EXPECT_EQ(xdotool({"key", "--window", window, "Escape"}).status, 0);
+        return child->wait(30s);
+    }
+
     // The names in the settings folder, each with its kind and, for a file, its bytes.
     std::map<std::string, std::string> settings_folder() const {
         std::map<std::string, std::string> names;
@@ -270,6 +279,24 @@ protected:
         return names;
     }
 };
+
+// No window can have it: the default stays with a warning naming the file and
+// the key, the save writes the default, and the next start works as well.
+TEST_F(Program_settings, AnImpossibleWindowSizeKeepsTheDefaultSoTheNextStartWorks) {
+    const std::string size = "[media]\nheight = 300\nfull = 0\nvsync = 0\n";
+    test::write_file(user_settings(), size + "width = 99999999999999999999\n");
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(play_and_quit(), 0) << err();
+    EXPECT_NE(err().find("WARN: " + user_settings().string() + ": width = 99999999999999999999 is not "),
+              std::string::npos)
+        << err();
+    expect_starts(test::read_file(user_settings()), "\n[media]\nwidth = -1\nheight = 300\n");
+
+    fs::remove(state("bkgr.png"));
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(play_and_quit(), 0) << err();
+    EXPECT_EQ(err().find(user_settings().string() + ": "), std::string::npos) << err();
+}
 
 // Refused before anything else: one last line names the file, nothing hangs on
 // a device or a pipe, and nothing is saved, so the odd file stays as it was.
