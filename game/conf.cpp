@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 
@@ -89,6 +90,56 @@ void read_checked(const kesp::Kv_doc& doc, const fs::path& file, const char* key
                    static_cast<int>(value.text.size()), value.text.data(), what, field);
 }
 
+std::string settings_text() {
+    const kesp::Conf& conf = kesp::conf;
+    std::ostringstream out;
+    out << "\n[media]\n"
+        << "width = " << conf.width << '\n'
+        << "height = " << conf.height << '\n'
+        << "full = " << conf.full << '\n'
+        << "vsync = " << conf.vsync << '\n'
+        << "fps = " << conf.fps << '\n'
+        << "\n[input]\n";
+    for (std::size_t i = 0; i < _action_keys.size(); ++i)
+        out << _action_keys[i] << " = " << kesp::inputs[i].catches << '\n';
+    return out.str();
+}
+
+// Writes text to a temporary file beside file and renames it over file, so a
+// write that fails leaves the old file whole. Empty, or why it failed.
+std::string replace_file(const fs::path& file, const std::string& text) {
+    std::error_code ec;
+    // A link to the file stays a link: the file it names is replaced.
+    fs::path target = file;
+    if (fs::is_symlink(file, ec)) {
+        fs::path real = fs::weakly_canonical(file, ec);
+        if (!ec) target = real;
+    }
+    const fs::path temp = target.string() + ".tmp";
+    fs::remove(temp, ec);  // what a save cut short left behind
+    {
+        std::ofstream out(temp);
+        if (!out) return "can't create " + temp.string() + ": " + std::strerror(errno);
+        out << text;
+        out.close();
+        if (!out) {
+            const int error = errno;
+            fs::remove(temp, ec);
+            return "can't write " + temp.string() + ": " + std::strerror(error);
+        }
+    }
+    // The player's permissions on the old file stay.
+    const fs::file_status old = fs::status(target, ec);
+    if (fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        const std::string why = ec.message();
+        fs::remove(temp, ec);
+        return "can't replace it: " + why;
+    }
+    return {};
+}
+
 }  // namespace
 
 void conf_init() {
@@ -143,17 +194,18 @@ bool conf_load() {
 }
 
 bool conf_save() {
-    std::ofstream out(kesp::paths.config.w(basedir / _conf_file));
-    if (!out) return false;
-    const kesp::Conf& conf = kesp::conf;
-    out << "\n[media]\n"
-        << "width = " << conf.width << '\n'
-        << "height = " << conf.height << '\n'
-        << "full = " << conf.full << '\n'
-        << "vsync = " << conf.vsync << '\n'
-        << "fps = " << conf.fps << '\n'
-        << "\n[input]\n";
-    for (std::size_t i = 0; i < _action_keys.size(); ++i)
-        out << _action_keys[i] << " = " << kesp::inputs[i].catches << '\n';
-    return true;
+    const fs::path rel = basedir / _conf_file;
+    fs::path file;
+    try {
+        file = kesp::paths.config.w(rel);
+    } catch (const fs::filesystem_error& e) {
+        kesp::log_error("%s: can't save the settings: can't make the folder %s: %s",
+                        (kesp::paths.config.roots.back() / rel).string().c_str(),
+                        e.path1().string().c_str(), e.code().message().c_str());
+        return false;
+    }
+    const std::string why = replace_file(file, settings_text());
+    if (why.empty()) return true;
+    kesp::log_error("%s: can't save the settings: %s", file.string().c_str(), why.c_str());
+    return false;
 }

@@ -9,6 +9,8 @@ void conf_init();
 // std::runtime_error naming it. A window size or frame rate that can't be used
 // keeps its default, with a warning.
 bool conf_load();
-// Writes every setting to "game.cfg" in the user's configuration directory. False
-// when the file cannot be opened.
+// Writes every setting to "game.cfg" in the user's configuration directory,
+// through a temporary file renamed over the old one. False, after logging an
+// error naming the file and the reason, when it can't; the old file is then
+// left as it was.
 bool conf_save();

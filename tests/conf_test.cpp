@@ -1,6 +1,7 @@
 #include "game/conf.h"
 
 #include "common/log_record.h"
+#include "common/permissions.h"
 #include "common/process.h"
 #include "support/input.h"
 #include "support/media.h"
@@ -9,7 +10,14 @@
 #include <SDL_log.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -279,10 +287,98 @@ TEST_F(Settings, AFileOfOneMebibyteIsRead) {
     EXPECT_EQ(conf.fps, 30);
 }
 
-TEST_F(Settings, AFileThatCannotBeWrittenFailsTheSave) {
-    fs::create_directories(user_file());  // a folder where the file should go
+// Every folder and file under root, a file with its bytes.
+std::map<std::string, std::string> tree(const fs::path& root) {
+    std::map<std::string, std::string> t;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root))
+        t[e.path().lexically_relative(root).string()] = e.is_directory() ? "<folder>" : test::read_file(e.path());
+    return t;
+}
+
+// Run in a child: root's power over permissions is given up first, so that a
+// folder's mode stops the save for every user.
+void child_save_fails(bool cut_short, const fs::path& file, const std::string& why) {
+    const std::string refused = test::obey_permissions();
+    if (!refused.empty()) {
+        std::fprintf(stderr, "can't give up root's override: %s\n", refused.c_str());
+        std::_Exit(2);
+    }
+    if (cut_short) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(3);
+    }
+    test::Log_record log;
     conf_init();
-    EXPECT_FALSE(conf_save());
+    if (conf_save()) std::_Exit(4);
+    const std::vector<std::string>& lines = log.problems();
+    const std::string start = file.string() + ": can't save the settings: ";
+    const bool named = lines.size() == 1 && lines[0].rfind(start, 0) == 0 &&
+                       lines[0].find(why) != std::string::npos;
+    std::_Exit(named ? 0 : 5);
+}
+
+// A save that can't be done leaves the old file as it was, with nothing left
+// beside it, and its error names the file and the reason.
+TEST_F(Settings, ASaveThatFailsLeavesTheOldFileAsItWas) {
+    struct Case {
+        const char* name;
+        void (*spoil)(const fs::path& file);  // null: nothing
+        bool read_only;                       // the file's folder can't be written
+        bool cut_short;                       // every write stops after 100 bytes
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a file where the folder goes",
+         [](const fs::path& f) {
+             fs::remove_all(f.parent_path());
+             test::write_file(f.parent_path(), "not a folder");
+         },
+         false, false, "can't make the folder "},
+        {"a folder where the file goes",
+         [](const fs::path& f) {
+             fs::remove(f);
+             test::write_file(f / "inside", "x");
+         },
+         false, false, "Is a directory"},
+        {"a read-only folder", nullptr, true, false, "Permission denied"},
+        {"a write cut short", nullptr, false, true, "File too large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir / "user");
+        test::write_file(user_file(), "[media]\nfps = 30\n");
+        if (c.spoil) c.spoil(user_file());
+        const std::map<std::string, std::string> before = tree(dir / "user");
+        {
+            std::optional<test::Read_only_dir> locked;
+            if (c.read_only) locked.emplace(user_file().parent_path());
+            EXPECT_EXIT(child_save_fails(c.cut_short, user_file(), c.why), testing::ExitedWithCode(0), "");
+        }
+        EXPECT_EQ(tree(dir / "user"), before);
+    }
+}
+
+// The old file's link and permissions are the player's: the save replaces the
+// file the link names, with its mode, and leaves nothing else behind.
+TEST_F(Settings, ASaveThroughALinkKeepsTheLinkAndThePermissions) {
+    const fs::path real = dir / "elsewhere.cfg";
+    test::write_file(real, "[media]\nfps = 30\n");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(real, mode);
+    fs::create_directories(user_file().parent_path());
+    fs::create_symlink(real, user_file());
+    EXPECT_TRUE(conf_load());
+    EXPECT_TRUE(conf_save());
+    EXPECT_TRUE(fs::is_symlink(user_file()));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, mode);
+    std::string expected = default_text;
+    expected.replace(expected.find("fps = 60"), 8, "fps = 30");
+    std::map<std::string, std::string> files = tree(dir.path());
+    EXPECT_EQ(files, (std::map<std::string, std::string>{{"elsewhere.cfg", expected},
+                                                         {"user", "<folder>"},
+                                                         {"user/quorla", "<folder>"},
+                                                         {"user/quorla/game.cfg", expected}}));
 }
 
 TEST_F(Settings, InitSizesTheTableAndKeepsValues) {

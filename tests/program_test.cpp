@@ -1,6 +1,7 @@
 // The real program on the test's X display, with its own directories: the ways
 // it ends and what each of them leaves on disk.
 #include "common/gl_window.h"
+#include "common/permissions.h"
 #include "common/process.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,16 +60,18 @@ const std::string _map =
     R"({"type":"player","name":"","x":76,"y":48,"width":8,"height":16},)"
     R"({"type":"room","name":"","x":0,"y":0,"width":160,"height":80}]}]})";
 
-// The program running in the background, its output going to files.
+// The program running in the background, its output going to files. prepare
+// runs in the new process before the program starts.
 class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& out,
-          const fs::path& err) {
+          const fs::path& err, const std::function<void()>& prepare = {}) {
         pid = fork();
         if (pid != 0) return;
         int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+        if (prepare) prepare();
         for (const std::string& v : env) {
             std::size_t eq = v.find('=');
             setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
@@ -198,9 +203,9 @@ protected:
     fs::path state(const char* name) const { return tmp / "state" / "quorla" / name; }
 
     // Starts the program on the test map and finds its window.
-    void start() {
+    void start(const std::function<void()>& prepare = {}) {
         child = std::make_unique<Child>(std::vector<std::string>{_program, map.string()}, env(), tmp / "out.txt",
-                                        tmp / "err.txt");
+                                        tmp / "err.txt", prepare);
         window = window_of(*child, 60s);
         ASSERT_FALSE(window.empty()) << "no window\n" << test::read_file(tmp / "err.txt");
     }
@@ -296,6 +301,26 @@ TEST_F(Program_settings, AnImpossibleWindowSizeKeepsTheDefaultSoTheNextStartWork
     ASSERT_NO_FATAL_FAILURE(start());
     EXPECT_EQ(play_and_quit(), 0) << err();
     EXPECT_EQ(err().find(user_settings().string() + ": "), std::string::npos) << err();
+}
+
+// The folder can't be written, for root too: the game plays and ends as usual,
+// the old file stays byte for byte with nothing beside it, and the error names
+// the file.
+TEST_F(Program_settings, ASaveThatFailsKeepsTheOldFileAndEndsWithStatusOne) {
+    test::write_file(user_settings(), _settings);
+    const std::map<std::string, std::string> before = settings_folder();
+    test::Read_only_dir locked(user_settings().parent_path());
+    ASSERT_NO_FATAL_FAILURE(start([] {
+        const std::string why = test::obey_permissions();
+        if (why.empty()) return;
+        std::fprintf(stderr, "can't give up root's override: %s\n", why.c_str());
+        _exit(126);
+    }));
+    EXPECT_EQ(play_and_quit(), 1) << err();
+    EXPECT_EQ(settings_folder(), before);
+    EXPECT_NE(err().find("ERROR: " + user_settings().string() + ": can't save the settings: "), std::string::npos)
+        << err();
+    EXPECT_TRUE(test::load_image(state("mobs.png")));
 }
 
 // Refused before anything else: one last line names the file, nothing hangs on
