@@ -8,12 +8,17 @@
 #include "support/paths.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string_view>
 
 namespace {
 
+namespace fs = std::filesystem;
 using kesp::Catch;
 
 // The actions' keys in "[input]", in table order.
@@ -21,16 +26,118 @@ constexpr std::array<std::string_view, 8> _action_keys = {
     "left", "right", "up", "down", "accept", "cancel", "start", "menu",
 };
 
-const std::filesystem::path _conf_file = "game.cfg";
+const fs::path _conf_file = "game.cfg";
 
-// The error of a file that can't be read or parsed doesn't say which file it was.
-kesp::Kv_doc read_doc(std::istream& in, const std::filesystem::path& file) {
+// A settings file is a few hundred bytes; anything far larger is not one.
+constexpr std::size_t _max_size = 1 << 20;
+
+// No window is wider or taller than this.
+constexpr std::int32_t _max_window = 16384;
+constexpr const char* _window_size = "a window size (1 to 16384, or negative for the desktop's)";
+
+// The error that ends the program for a settings file it can't use: the line
+// names the file, since any of the configuration directories may hold it.
+std::runtime_error refused(const fs::path& file, const std::string& why) {
+    return std::runtime_error(file.string() + ": can't read the settings: " + why);
+}
+
+// The whole file. A device, a folder or a pipe would read without end or fail
+// half-way, so only a regular file is read, and no more than one file's worth,
+// even if it grows meanwhile.
+std::string read_text(const fs::path& file) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (ec) throw refused(file, ec.message());
+    if (!fs::is_regular_file(status)) throw refused(file, "not a regular file");
+    // One that exists but won't open is not taken for a missing one: the save
+    // would replace it with the defaults.
+    std::ifstream in(file);
+    if (!in) throw refused(file, std::strerror(errno));
+    std::string text;
     try {
-        return kesp::Kv_doc(kesp::slurp(in));
-    } catch (const std::exception&) {
-        kesp::log_error("%s: can't read the settings", file.string().c_str());
-        throw;
+        text = kesp::slurp(in, _max_size + 1);
+    } catch (const std::exception& e) {
+        throw refused(file, e.what());
     }
+    if (text.size() > _max_size) throw refused(file, "larger than 1 MiB");
+    return text;
+}
+
+kesp::Kv_doc read_doc(const fs::path& file) {
+    std::string text = read_text(file);
+    try {
+        return kesp::Kv_doc(std::move(text));
+    } catch (const std::exception& e) {
+        throw refused(file, e.what());
+    }
+}
+
+bool is_window_size(std::int32_t v) { return v < 0 || (v >= 1 && v <= _max_window); }
+bool is_frame_rate(std::int32_t v) { return v >= 1; }
+
+// Reads a number of "[media]" into field when it is a value the game can use;
+// otherwise the field keeps its value, with a warning naming the file and key.
+void read_checked(const kesp::Kv_doc& doc, const fs::path& file, const char* key,
+                  std::int32_t& field, bool (*usable)(std::int32_t), const char* what) {
+    const kesp::Kv_val& value = doc.at("media", key);
+    std::int32_t read = field;
+    value >> read;
+    if (usable(read)) {
+        field = read;
+        return;
+    }
+    kesp::log_warn("%s: %s = %.*s is not %s; keeping %d", file.string().c_str(), key,
+                   static_cast<int>(value.text.size()), value.text.data(), what, field);
+}
+
+std::string settings_text() {
+    const kesp::Conf& conf = kesp::conf;
+    std::ostringstream out;
+    out << "\n[media]\n"
+        << "width = " << conf.width << '\n'
+        << "height = " << conf.height << '\n'
+        << "full = " << conf.full << '\n'
+        << "vsync = " << conf.vsync << '\n'
+        << "fps = " << conf.fps << '\n'
+        << "\n[input]\n";
+    for (std::size_t i = 0; i < _action_keys.size(); ++i)
+        out << _action_keys[i] << " = " << kesp::inputs[i].catches << '\n';
+    return out.str();
+}
+
+// Writes text to a temporary file beside file and renames it over file, so a
+// write that fails leaves the old file whole. Empty, or why it failed.
+std::string replace_file(const fs::path& file, const std::string& text) {
+    std::error_code ec;
+    // A link to the file stays a link: the file it names is replaced.
+    fs::path target = file;
+    if (fs::is_symlink(file, ec)) {
+        fs::path real = fs::weakly_canonical(file, ec);
+        if (!ec) target = real;
+    }
+    const fs::path temp = target.string() + ".tmp";
+    fs::remove(temp, ec);  // what a save cut short left behind
+    {
+        std::ofstream out(temp);
+        if (!out) return "can't create " + temp.string() + ": " + std::strerror(errno);
+        out << text;
+        out.close();
+        if (!out) {
+            const int error = errno;
+            fs::remove(temp, ec);
+            return "can't write " + temp.string() + ": " + std::strerror(error);
+        }
+    }
+    // The player's permissions on the old file stay.
+    const fs::file_status old = fs::status(target, ec);
+    if (fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (ec) {
+        const std::string why = ec.message();
+        fs::remove(temp, ec);
+        return "can't replace it: " + why;
+    }
+    return {};
 }
 
 }  // namespace
@@ -68,23 +175,18 @@ void conf_init() {
 
 bool conf_load() {
     conf_init();
-    const std::filesystem::path file = kesp::paths.config.r(basedir / _conf_file);
-    std::ifstream in(file);
-    if (!in) return false;
-    kesp::Kv_doc doc = read_doc(in, file);
+    const fs::path file = kesp::paths.config.r(basedir / _conf_file);
+    if (file.empty()) return false;
+    const kesp::Kv_doc doc = read_doc(file);
 
     kesp::Conf& conf = kesp::conf;
-    doc.at("media", "width") >> conf.width;
-    doc.at("media", "height") >> conf.height;
+    // No window can have a size outside these, and every time step divides by
+    // the frame rate: such a value keeps the default, so the next save repairs it.
+    read_checked(doc, file, "width", conf.width, is_window_size, _window_size);
+    read_checked(doc, file, "height", conf.height, is_window_size, _window_size);
     doc.at("media", "full") >> conf.full;
     doc.at("media", "vsync") >> conf.vsync;
-    // Every time step divides by the frame rate.
-    std::int32_t fps = conf.fps;
-    doc.at("media", "fps") >> fps;
-    if (fps < 1)
-        kesp::log_warn("game.cfg: fps = %d is below 1, keeping %d", fps, conf.fps);
-    else
-        conf.fps = fps;
+    read_checked(doc, file, "fps", conf.fps, is_frame_rate, "a frame rate of at least 1");
 
     for (std::size_t i = 0; i < _action_keys.size(); ++i)
         doc.at("input", _action_keys[i]) >> kesp::inputs[i].catches;
@@ -92,17 +194,18 @@ bool conf_load() {
 }
 
 bool conf_save() {
-    std::ofstream out(kesp::paths.config.w(basedir / _conf_file));
-    if (!out) return false;
-    const kesp::Conf& conf = kesp::conf;
-    out << "\n[media]\n"
-        << "width = " << conf.width << '\n'
-        << "height = " << conf.height << '\n'
-        << "full = " << conf.full << '\n'
-        << "vsync = " << conf.vsync << '\n'
-        << "fps = " << conf.fps << '\n'
-        << "\n[input]\n";
-    for (std::size_t i = 0; i < _action_keys.size(); ++i)
-        out << _action_keys[i] << " = " << kesp::inputs[i].catches << '\n';
-    return true;
+    const fs::path rel = basedir / _conf_file;
+    fs::path file;
+    try {
+        file = kesp::paths.config.w(rel);
+    } catch (const fs::filesystem_error& e) {
+        kesp::log_error("%s: can't save the settings: can't make the folder %s: %s",
+                        (kesp::paths.config.roots.back() / rel).string().c_str(),
+                        e.path1().string().c_str(), e.code().message().c_str());
+        return false;
+    }
+    const std::string why = replace_file(file, settings_text());
+    if (why.empty()) return true;
+    kesp::log_error("%s: can't save the settings: %s", file.string().c_str(), why.c_str());
+    return false;
 }

@@ -59,8 +59,8 @@ int run(int argc, char** argv) {
             played = true;
         }
     }
-    conf_save();
-    return played ? 0 : 1;
+    const bool saved = conf_save();
+    return played && saved ? 0 : 1;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <SDL.h>
 #include <SDL_mixer.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -34,9 +35,32 @@ void log_info_log(GLint length, Get get) {
     SDL_LogInfo(SDL_LOG_CATEGORY_APPLICATION, "%s", text.data());
 }
 
+// What the environment names as displays, for a line saying none could be opened.
+std::string display_variables() {
+    std::string text;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = SDL_getenv(name);
+        if (!text.empty()) text += ", ";
+        text += name;
+        text += value && *value ? std::string(" is \"") + value + '"' : std::string(" is unset");
+    }
+    return text;
+}
+
 bool init_sdl() {
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        log_sdl_error();
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "no display could be opened: %s (%s)",
+                     SDL_GetError(), display_variables().c_str());
+        return false;
+    }
+    // With no display SDL 2 falls back to drivers that show nothing, and the game
+    // would run where nobody can see or leave it. Only a player who names one of
+    // them gets it.
+    const std::string driver = SDL_GetCurrentVideoDriver();
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if ((driver == "offscreen" || driver == "dummy") && !(asked && *asked)) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "no display could be opened (%s)",
+                     display_variables().c_str());
         return false;
     }
     return true;
@@ -56,7 +80,8 @@ bool init_video(const std::string& title) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
 
-    Uint32 flags = SDL_WINDOW_OPENGL | (conf.full ? SDL_WINDOW_FULLSCREEN : 0);
+    // Full screen at the desktop's mode: SDL 2's plain full screen changes the mode.
+    Uint32 flags = SDL_WINDOW_OPENGL | (conf.full ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
                               flags);
     if (!window) {
@@ -78,7 +103,7 @@ bool init_video(const std::string& title) {
     glewExperimental = GL_TRUE;
     GLenum glew = glewInit();
     if (glew != GLEW_OK) {
-        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s",
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "can't load the OpenGL functions: %s",
                      reinterpret_cast<const char*>(glewGetErrorString(glew)));
         return false;
     }
@@ -176,6 +201,9 @@ void Audio::play() const {
 }
 
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode) {
+    // Without a device there is nothing to decode for; "no audio available" was
+    // said once at set-up, so each file stays quiet.
+    if (!mixer) return std::make_unique<Audio>(nullptr, nullptr);
     Mix_Chunk* chunk = nullptr;
     Mix_Music* music = nullptr;
     if (predecode != 0)  // a NaN is non-zero too
@@ -208,12 +236,16 @@ void viewport(const Box& view, float scale) {
                static_cast<GLsizei>(size.x), static_cast<GLsizei>(size.y));
 }
 
-std::string slurp(std::istream& in) {
+std::string slurp(std::istream& in, std::size_t limit) {
     in.exceptions(std::ios_base::badbit);
     std::string result;
     char buffer[4096];
-    while (in.read(buffer, sizeof buffer)) result.append(buffer, sizeof buffer);
-    result.append(buffer, static_cast<std::size_t>(in.gcount()));
+    while (result.size() < limit) {
+        std::size_t want = std::min(sizeof buffer, limit - result.size());
+        in.read(buffer, static_cast<std::streamsize>(want));
+        result.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (!in) break;  // a short read: the end of the stream
+    }
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <iosfwd>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -63,7 +64,8 @@ private:
 };
 
 // predecode non-zero (NaN counts) decodes the whole file now; otherwise it is
-// streamed. Null after logging the platform's error.
+// streamed. Null after logging the platform's error. Without audio open, a
+// silent audio that plays nothing, and nothing is logged.
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
 // Plays a sound once; a null sound plays nothing.
 void play_audio(const Audio* audio);
@@ -76,8 +78,9 @@ void show_cursor(bool shown);
 // Places the GL viewport for a view box at a scale, centred in the window.
 void viewport(const Box& view, float scale);
 
-// The rest of the stream; a read error throws std::ios_base::failure.
-std::string slurp(std::istream& in);
+// The rest of the stream, or its first limit bytes; a read error throws
+// std::ios_base::failure.
+std::string slurp(std::istream& in, std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 class Media_lock {
 public:

@@ -1,6 +1,7 @@
 #include "game/conf.h"
 
 #include "common/log_record.h"
+#include "common/permissions.h"
 #include "common/process.h"
 #include "support/input.h"
 #include "support/media.h"
@@ -9,6 +10,14 @@
 #include <SDL_log.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -121,7 +130,7 @@ TEST_F(Settings, ValuesReadAsTheirFieldsRead) {
         {"", {-1, -1, true, true, 60}},
         {"[media]\n", {-1, -1, true, true, 60}},
         {"[media]\nfps = 30\n", {-1, -1, true, true, 30}},
-        {"[media]\nwidth = abc\nheight = 720px\nfull = true\nvsync = 2\n", {0, 720, false, true, 60}},
+        {"[media]\nwidth = 640px\nheight = 720 wide\nfull = true\nvsync = 2\n", {640, 720, false, true, 60}},
         {"[media]\nwidth = 800\nwidth = 640\nfull =\n", {800, -1, true, true, 60}},
         {"[Media]\nfps = 30\n[media]\nFPS = 20\nfull = 0\n", {-1, -1, false, true, 60}},
         {"fps = 30\n[input]\nfps = 30\n[other]\nx = 1\n", {-1, -1, true, true, 60}},
@@ -135,14 +144,42 @@ TEST_F(Settings, ValuesReadAsTheirFieldsRead) {
     EXPECT_TRUE(warnings.empty());
 }
 
-TEST_F(Settings, AFrameRateBelowOneKeepsTheDefaultWithAWarning) {
-    for (const char* fps : {"0", "-30", "none"}) {
+// No window can have such a size and every time step divides by the frame rate:
+// the default stays, so the next save writes it and the next start works.
+TEST_F(Settings, NumbersTheGameCannotUseKeepTheDefaultWithAWarning) {
+    struct Case { const char* key; std::int32_t Conf::*field; const char* value; std::int32_t result; bool refused; };
+    const Case cases[] = {
+        {"width", &Conf::width, "-1", -1, false},  // negative: the desktop's size
+        {"width", &Conf::width, "-5", -5, false},
+        {"height", &Conf::height, "-99999999999999999999", INT32_MIN, false},
+        {"width", &Conf::width, "1", 1, false},
+        {"height", &Conf::height, "16384", 16384, false},
+        {"width", &Conf::width, "0", -1, true},
+        {"height", &Conf::height, "0", -1, true},
+        {"width", &Conf::width, "16385", -1, true},
+        {"height", &Conf::height, "99999999999999999999", -1, true},
+        {"width", &Conf::width, "abc", -1, true},  // reads as 0
+        {"fps", &Conf::fps, "1", 1, false},
+        {"fps", &Conf::fps, "0", 60, true},
+        {"fps", &Conf::fps, "-30", 60, true},
+        {"fps", &Conf::fps, "none", 60, true},
+    };
+    for (const Case& c : cases) {
+        const std::string line = std::string(c.key) + " = " + c.value;
+        SCOPED_TRACE(line);
         conf = Conf{-1, -1, true, true, 60};
         warnings.clear();
-        test::write_file(user_file(), std::string("[media]\nfps = ") + fps + "\n");
+        test::write_file(user_file(), "[media]\n" + line + "\n");
         EXPECT_TRUE(conf_load());
-        EXPECT_EQ(conf.fps, 60) << fps;
-        EXPECT_EQ(warnings.size(), 1u) << fps;
+        Conf want{-1, -1, true, true, 60};
+        want.*c.field = c.result;
+        EXPECT_EQ(conf, want);
+        if (c.refused) {
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_EQ(warnings[0].rfind(user_file().string() + ": " + line + " is not ", 0), 0u) << warnings[0];
+        } else {
+            EXPECT_TRUE(warnings.empty()) << warnings[0];
+        }
     }
 }
 
@@ -205,30 +242,143 @@ TEST_F(Settings, ABrokenFileThrowsAfterTheDefaultsAreSet) {
     EXPECT_EQ(inputs.size(), 8u);
 }
 
-// The error alone would not tell which of the configuration directories holds
-// the file at fault.
-TEST_F(Settings, AFileThatCannotBeReadIsNamedBeforeItsErrorGoesOn) {
-    struct Case { const char* name; fs::path file; };
-    const Case cases[] = {{"syntax", sys_file()}, {"folder", user_file()}};
-    for (const Case& k : cases) {
+// The error names the file, since any of the configuration directories may hold
+// it. Nothing reads without end: a device, a folder or a huge file is refused
+// before or while it is read.
+TEST_F(Settings, AFileThatIsNoSettingsFileIsRefusedByName) {
+    struct Case { const char* name; bool system; void (*make)(const fs::path& file); const char* why; };
+    const Case cases[] = {
+        {"syntax", true, [](const fs::path& f) { test::write_file(f, "[media]\nfps\t= 30\n"); },
+         "syntax error"},
+        {"folder", false, [](const fs::path& f) { fs::create_directories(f); }, "not a regular file"},
+        {"device", false,
+         [](const fs::path& f) {
+             fs::create_directories(f.parent_path());
+             fs::create_symlink("/dev/zero", f);
+         },
+         "not a regular file"},
+        {"over 1 MiB", false,
+         [](const fs::path& f) { test::write_file(f, std::string((1 << 20) + 1, '\n')); },
+         "larger than 1 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         fs::remove_all(dir / "sys");
         fs::remove_all(dir / "user");
-        if (std::string(k.name) == "folder")
-            fs::create_directories(k.file);
-        else
-            test::write_file(k.file, "[media]\nfps\t= 30\n");
-        test::Log_record log;
+        const fs::path file = c.system ? sys_file() : user_file();
+        c.make(file);
         testing::internal::CaptureStderr();
-        EXPECT_THROW(conf_load(), std::runtime_error) << k.name;
+        try {
+            conf_load();
+            ADD_FAILURE() << "read";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), file.string() + ": can't read the settings: " + c.why);
+        }
         testing::internal::GetCapturedStderr();
-        EXPECT_EQ(log.errors(k.file.string() + ": can't read the settings"), 1) << k.name;
+        EXPECT_EQ(inputs.size(), 8u);
     }
 }
 
-TEST_F(Settings, AFileThatCannotBeWrittenFailsTheSave) {
-    fs::create_directories(user_file());  // a folder where the file should go
+TEST_F(Settings, AFileOfOneMebibyteIsRead) {
+    std::string text = "[media]\nfps = 30\n";
+    text.resize(1 << 20, '\n');
+    test::write_file(user_file(), text);
+    EXPECT_TRUE(conf_load());
+    EXPECT_EQ(conf.fps, 30);
+}
+
+// Every folder and file under root, a file with its bytes.
+std::map<std::string, std::string> tree(const fs::path& root) {
+    std::map<std::string, std::string> t;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root))
+        t[e.path().lexically_relative(root).string()] = e.is_directory() ? "<folder>" : test::read_file(e.path());
+    return t;
+}
+
+// Run in a child: root's power over permissions is given up first, so that a
+// folder's mode stops the save for every user.
+void child_save_fails(bool cut_short, const fs::path& file, const std::string& why) {
+    const std::string refused = test::obey_permissions();
+    if (!refused.empty()) {
+        std::fprintf(stderr, "can't give up root's override: %s\n", refused.c_str());
+        std::_Exit(2);
+    }
+    if (cut_short) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100, 100};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::_Exit(3);
+    }
+    test::Log_record log;
     conf_init();
-    EXPECT_FALSE(conf_save());
+    if (conf_save()) std::_Exit(4);
+    const std::vector<std::string>& lines = log.problems();
+    const std::string start = file.string() + ": can't save the settings: ";
+    const bool named = lines.size() == 1 && lines[0].rfind(start, 0) == 0 &&
+                       lines[0].find(why) != std::string::npos;
+    std::_Exit(named ? 0 : 5);
+}
+
+// A save that can't be done leaves the old file as it was, with nothing left
+// beside it, and its error names the file and the reason.
+TEST_F(Settings, ASaveThatFailsLeavesTheOldFileAsItWas) {
+    struct Case {
+        const char* name;
+        void (*spoil)(const fs::path& file);  // null: nothing
+        bool read_only;                       // the file's folder can't be written
+        bool cut_short;                       // every write stops after 100 bytes
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a file where the folder goes",
+         [](const fs::path& f) {
+             fs::remove_all(f.parent_path());
+             test::write_file(f.parent_path(), "not a folder");
+         },
+         false, false, "can't make the folder "},
+        {"a folder where the file goes",
+         [](const fs::path& f) {
+             fs::remove(f);
+             test::write_file(f / "inside", "x");
+         },
+         false, false, "Is a directory"},
+        {"a read-only folder", nullptr, true, false, "Permission denied"},
+        {"a write cut short", nullptr, false, true, "File too large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir / "user");
+        test::write_file(user_file(), "[media]\nfps = 30\n");
+        if (c.spoil) c.spoil(user_file());
+        const std::map<std::string, std::string> before = tree(dir / "user");
+        {
+            std::optional<test::Read_only_dir> locked;
+            if (c.read_only) locked.emplace(user_file().parent_path());
+            EXPECT_EXIT(child_save_fails(c.cut_short, user_file(), c.why), testing::ExitedWithCode(0), "");
+        }
+        EXPECT_EQ(tree(dir / "user"), before);
+    }
+}
+
+// The old file's link and permissions are the player's: the save replaces the
+// file the link names, with its mode, and leaves nothing else behind.
+TEST_F(Settings, ASaveThroughALinkKeepsTheLinkAndThePermissions) {
+    const fs::path real = dir / "elsewhere.cfg";
+    test::write_file(real, "[media]\nfps = 30\n");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(real, mode);
+    fs::create_directories(user_file().parent_path());
+    fs::create_symlink(real, user_file());
+    EXPECT_TRUE(conf_load());
+    EXPECT_TRUE(conf_save());
+    EXPECT_TRUE(fs::is_symlink(user_file()));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, mode);
+    std::string expected = default_text;
+    expected.replace(expected.find("fps = 60"), 8, "fps = 30");
+    std::map<std::string, std::string> files = tree(dir.path());
+    EXPECT_EQ(files, (std::map<std::string, std::string>{{"elsewhere.cfg", expected},
+                                                         {"user", "<folder>"},
+                                                         {"user/quorla", "<folder>"},
+                                                         {"user/quorla/game.cfg", expected}}));
 }
 
 TEST_F(Settings, InitSizesTheTableAndKeepsValues) {

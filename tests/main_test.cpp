@@ -81,6 +81,17 @@ TEST(CommandLine, AFailedMediaSetUpEndsWithStatusOne) {
     EXPECT_EQ(r.status, 1);
 }
 
+// SDL 2 falls back to a driver that shows nothing when no display answers: the
+// program ends instead, saying what it looked for.
+TEST(CommandLine, WithoutADisplayTheErrorNamesIt) {
+    test::Temp_dir t;
+    test::Result r = test::run({program, (t / "map.tmj").string()}, {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ERROR: no display could be opened (DISPLAY is unset, WAYLAND_DISPLAY is unset)\n"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST(CommandLine, AMissingEnvironmentVariableEndsBeforeAnythingElse) {
     test::Result r = test::run({program, "-v"}, {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
                                                  "XDG_STATE_HOME", "XDG_CACHE_HOME"});

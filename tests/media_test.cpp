@@ -1,13 +1,18 @@
 #include "support/media.h"
 
+#include "common/log_record.h"
 #include "common/process.h"
 
 #include <GL/glew.h>
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -72,6 +77,20 @@ TEST(Slurp, ReadsTheWholeStream) {
         for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>('a' + i % 26);
         std::istringstream in(text);
         EXPECT_EQ(kesp::slurp(in), text) << n << " bytes";
+    }
+}
+
+TEST(Slurp, StopsAtItsLimit) {
+    struct Case { std::size_t size; std::size_t limit; };
+    const Case cases[] = {{0, 0}, {10, 0}, {10, 9}, {10, 10}, {10, 11}, {9000, 4096}, {9000, 4097}, {9000, 8999}};
+    for (const Case& c : cases) {
+        std::string text(c.size, '\0');
+        for (std::size_t i = 0; i < c.size; ++i) text[i] = static_cast<char>('a' + i % 26);
+        std::istringstream in(text);
+        const std::size_t taken = std::min(c.size, c.limit);
+        EXPECT_EQ(kesp::slurp(in, c.limit), text.substr(0, taken)) << c.size << " bytes, limit " << c.limit;
+        // Nothing past the limit was taken from the stream.
+        EXPECT_EQ(kesp::slurp(in), text.substr(taken)) << c.size << " bytes, limit " << c.limit;
     }
 }
 
@@ -162,6 +181,35 @@ TEST(Media, RunsWithoutAudioAfterAWarning) {
                 testing::ExitedWithCode(0), "no audio available");
 }
 
+// SDL 2 falls back to its offscreen driver when no display answers, and the game
+// would then run where nobody sees it: the set-up fails and says why instead.
+void child_names_the_missing_display(const char* display, const char* line) {
+    if (display)
+        setenv("DISPLAY", display, 1);
+    else
+        unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("SDL_VIDEODRIVER");
+    open_window(64, 64);
+    test::Log_record log;
+    {
+        kesp::Media_lock media("Quorla test");
+        if (media) std::exit(2);
+    }
+    std::exit(log.errors(line) == 1 && log.problems().size() == 1 ? 0 : 3);
+}
+
+TEST(Media, FailsNamingTheMissingDisplay) {
+    struct Case { const char* display; const char* line; };
+    const Case cases[] = {
+        {nullptr, "no display could be opened (DISPLAY is unset, WAYLAND_DISPLAY is unset)"},
+        {":9999", "no display could be opened (DISPLAY is \":9999\", WAYLAND_DISPLAY is unset)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EXIT(child_names_the_missing_display(c.display, c.line), testing::ExitedWithCode(0), "")
+            << (c.display ? c.display : "unset");
+}
+
 void child_fails_without_a_display() {
     setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
     open_window(64, 64);
@@ -172,6 +220,27 @@ void child_fails_without_a_display() {
 TEST(Media, FailsWithoutADisplay) {
     EXPECT_EXIT(child_fails_without_a_display(),
                 testing::ExitedWithCode(0), "");
+}
+
+// Full screen keeps the desktop's mode: the window covers the display at its
+// size, whatever size the settings ask for.
+void child_goes_full_screen_at_the_desktops_mode() {
+    open_window(640, 480);
+    kesp::conf.full = true;
+    kesp::Media_lock media("Quorla test");
+    if (!media) std::exit(2);
+    const Uint32 flags = SDL_GetWindowFlags(kesp::window);
+    if ((flags & SDL_WINDOW_FULLSCREEN_DESKTOP) != SDL_WINDOW_FULLSCREEN_DESKTOP) std::exit(3);
+    SDL_DisplayMode desktop{}, current{};
+    if (SDL_GetDesktopDisplayMode(0, &desktop) != 0 || SDL_GetCurrentDisplayMode(0, &current) != 0) std::exit(4);
+    if (current.w != desktop.w || current.h != desktop.h || current.refresh_rate != desktop.refresh_rate)
+        std::exit(5);
+    kesp::Render_lock frame;
+    std::exit(kesp::wsize != kesp::Vec{static_cast<float>(desktop.w), static_cast<float>(desktop.h)} ? 6 : 0);
+}
+
+TEST(Media, GoesFullScreenAtTheDesktopsMode) {
+    EXPECT_EXIT(child_goes_full_screen_at_the_desktops_mode(), testing::ExitedWithCode(0), "");
 }
 
 void child_paces_frames_to_the_configured_rate() {
@@ -222,13 +291,49 @@ TEST(Audio, LoadsSoundsAndMusicAndCountsPlays) {
                 testing::ExitedWithCode(0), "");
 }
 
-TEST(Audio, LoadFailureIsNullAndNullPlaysNothing) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(kesp::load_audio("/nonexistent/sound.wav", 1), nullptr);
-    EXPECT_EQ(kesp::load_audio("/nonexistent/music.ogg", 0), nullptr);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("ERROR: "), std::string::npos);
+// Without a device every load gives a silent audio and says nothing: the set-up
+// said "no audio available" once.
+void child_loads_silently_without_audio() {
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    test::Temp_dir t;
+    test::write_file(t / "a.wav", tiny_wav());
+    open_window(64, 64);
+    test::Log_record log;
+    kesp::Media_lock media("Quorla test");
+    if (!media || kesp::mixer) std::exit(2);
+    const std::vector<std::string> setup = log.problems();
+    if (std::count(setup.begin(), setup.end(), "no audio available") != 1) std::exit(3);
+    struct Case { const char* file; float predecode; };
+    const Case cases[] = {{"a.wav", 1}, {"a.wav", 0}, {"missing.wav", 1}, {"missing.ogg", 0}};
+    for (const Case& c : cases) {
+        std::unique_ptr<kesp::Audio> audio = kesp::load_audio(t / c.file, c.predecode);
+        if (!audio) std::exit(4);
+        audio->play();
+        kesp::play_audio(audio.get());
+        if (audio->plays() != 2) std::exit(5);
+    }
+    kesp::stop_audio();
+    std::exit(log.problems() == setup ? 0 : 6);
+}
+
+TEST(Audio, WithoutADeviceLoadsGiveSilentAudioAndLogNothing) {
+    EXPECT_EXIT(child_loads_silently_without_audio(), testing::ExitedWithCode(0), "");
+}
+
+// With audio open, each file that can't be loaded is null after an error.
+void child_gives_null_for_a_file_it_cannot_load() {
+    open_window(64, 64);
+    kesp::Media_lock media("Quorla test");
+    if (!media || !kesp::mixer) std::exit(2);
+    test::Log_record log;
+    if (kesp::load_audio("/nonexistent/sound.wav", 1) || kesp::load_audio("/nonexistent/music.ogg", 0))
+        std::exit(3);
     kesp::play_audio(nullptr);
+    std::exit(log.problems().size() == 2 ? 0 : 4);
+}
+
+TEST(Audio, LoadFailureIsNullAndNullPlaysNothing) {
+    EXPECT_EXIT(child_gives_null_for_a_file_it_cannot_load(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

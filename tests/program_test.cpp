@@ -1,18 +1,24 @@
 // The real program on the test's X display, with its own directories: the ways
 // it ends and what each of them leaves on disk.
 #include "common/gl_window.h"
+#include "common/permissions.h"
 #include "common/process.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -54,16 +60,18 @@ const std::string _map =
     R"({"type":"player","name":"","x":76,"y":48,"width":8,"height":16},)"
     R"({"type":"room","name":"","x":0,"y":0,"width":160,"height":80}]}]})";
 
-// The program running in the background, its output going to files.
+// The program running in the background, its output going to files. prepare
+// runs in the new process before the program starts.
 class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& out,
-          const fs::path& err) {
+          const fs::path& err, const std::function<void()>& prepare = {}) {
         pid = fork();
         if (pid != 0) return;
         int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
+        if (prepare) prepare();
         for (const std::string& v : env) {
             std::size_t eq = v.find('=');
             setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
@@ -195,9 +203,9 @@ protected:
     fs::path state(const char* name) const { return tmp / "state" / "quorla" / name; }
 
     // Starts the program on the test map and finds its window.
-    void start() {
+    void start(const std::function<void()>& prepare = {}) {
         child = std::make_unique<Child>(std::vector<std::string>{_program, map.string()}, env(), tmp / "out.txt",
-                                        tmp / "err.txt");
+                                        tmp / "err.txt", prepare);
         window = window_of(*child, 60s);
         ASSERT_FALSE(window.empty()) << "no window\n" << test::read_file(tmp / "err.txt");
     }
@@ -249,6 +257,98 @@ TEST_F(Program_test, AFailedMediaSetUpStillSavesTheSettings) {
     EXPECT_EQ(r.status, 1);
     expect_starts(test::read_file(user_settings()), "\n" + _settings + "fps = 30\n\n[input]\n");
     EXPECT_FALSE(fs::exists(state("bkgr.png")));
+}
+
+// The settings file's faults, with the real program.
+class Program_settings : public Program_test {
+protected:
+    std::string err() const { return test::read_file(tmp / "err.txt"); }
+
+    // Once the map is loaded the game plays; then the menu action ends it. The
+    // exit status.
+    int play_and_quit() {
+        for (int i = 0; i < 600 && !fs::exists(state("bkgr.png")); ++i) std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(fs::exists(state("bkgr.png"))) << err();
+        EXPECT_EQ(xdotool({"key", "--window", window, "Escape"}).status, 0);
+        return child->wait(30s);
+    }
+
+    // The names in the settings folder, each with its kind and, for a file, its bytes.
+    std::map<std::string, std::string> settings_folder() const {
+        std::map<std::string, std::string> names;
+        for (const fs::directory_entry& e : fs::directory_iterator(user_settings().parent_path())) {
+            const fs::file_type kind = e.symlink_status().type();
+            names[e.path().filename().string()] =
+                kind == fs::file_type::regular ? test::read_file(e.path()) : std::to_string(static_cast<int>(kind));
+        }
+        return names;
+    }
+};
+
+// No window can have it: the default stays with a warning naming the file and
+// the key, the save writes the default, and the next start works as well.
+TEST_F(Program_settings, AnImpossibleWindowSizeKeepsTheDefaultSoTheNextStartWorks) {
+    const std::string size = "[media]\nheight = 300\nfull = 0\nvsync = 0\n";
+    test::write_file(user_settings(), size + "width = 99999999999999999999\n");
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(play_and_quit(), 0) << err();
+    EXPECT_NE(err().find("WARN: " + user_settings().string() + ": width = 99999999999999999999 is not "),
+              std::string::npos)
+        << err();
+    expect_starts(test::read_file(user_settings()), "\n[media]\nwidth = -1\nheight = 300\n");
+
+    fs::remove(state("bkgr.png"));
+    ASSERT_NO_FATAL_FAILURE(start());
+    EXPECT_EQ(play_and_quit(), 0) << err();
+    EXPECT_EQ(err().find(user_settings().string() + ": "), std::string::npos) << err();
+}
+
+// The folder can't be written, for root too: the game plays and ends as usual,
+// the old file stays byte for byte with nothing beside it, and the error names
+// the file.
+TEST_F(Program_settings, ASaveThatFailsKeepsTheOldFileAndEndsWithStatusOne) {
+    test::write_file(user_settings(), _settings);
+    const std::map<std::string, std::string> before = settings_folder();
+    test::Read_only_dir locked(user_settings().parent_path());
+    ASSERT_NO_FATAL_FAILURE(start([] {
+        const std::string why = test::obey_permissions();
+        if (why.empty()) return;
+        std::fprintf(stderr, "can't give up root's override: %s\n", why.c_str());
+        _exit(126);
+    }));
+    EXPECT_EQ(play_and_quit(), 1) << err();
+    EXPECT_EQ(settings_folder(), before);
+    EXPECT_NE(err().find("ERROR: " + user_settings().string() + ": can't save the settings: "), std::string::npos)
+        << err();
+    EXPECT_TRUE(test::load_image(state("mobs.png")));
+}
+
+// Refused before anything else: one last line names the file, nothing hangs on
+// a device or a pipe, and nothing is saved, so the odd file stays as it was.
+TEST_F(Program_settings, ASettingsFileThatIsNoSettingsFileEndsTheProgramNamingIt) {
+    struct Case { const char* name; void (*make)(const fs::path& file); const char* why; };
+    const Case cases[] = {
+        {"folder", [](const fs::path& f) { fs::create_directories(f); }, "not a regular file"},
+        {"device", [](const fs::path& f) { fs::create_symlink("/dev/zero", f); }, "not a regular file"},
+        {"pipe", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); }, "not a regular file"},
+        {"over 1 MiB", [](const fs::path& f) { test::write_file(f, std::string((1 << 20) + 1, '\n')); },
+         "larger than 1 MiB"},
+        {"syntax", [](const fs::path& f) { test::write_file(f, "[media]\nfps\t= 30\n"); }, "syntax error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(user_settings().parent_path());
+        fs::create_directories(user_settings().parent_path());
+        ASSERT_NO_FATAL_FAILURE(c.make(user_settings()));
+        const std::map<std::string, std::string> before = settings_folder();
+        Child program({_program, map.string()}, env(), tmp / "out.txt", tmp / "err.txt");
+        EXPECT_EQ(program.wait(30s), 1);
+        const std::string line = "quorla: " + user_settings().string() + ": can't read the settings: " + c.why + "\n";
+        const std::string text = err();
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), line.size())), line) << text;
+        EXPECT_EQ(settings_folder(), before);
+        EXPECT_FALSE(fs::exists(state("bkgr.png")));
+    }
 }
 
 }  // namespace

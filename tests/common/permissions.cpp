@@ -1,0 +1,42 @@
+#include "common/permissions.h"
+
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace test {
+
+namespace fs = std::filesystem;
+
+Read_only_dir::Read_only_dir(const fs::path& dir) : dir(dir) {
+    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                             fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+}
+
+Read_only_dir::~Read_only_dir() {
+    std::error_code ignored;
+    fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add, ignored);
+}
+
+std::string obey_permissions() {
+    if (geteuid() != 0) return {};
+    auto failed = [](const char* what) { return std::string(what) + ": " + std::strerror(errno); };
+    // Out of the bounding set, so that the programs run from here don't get it
+    // back when they start as root.
+    if (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0) return failed("PR_CAPBSET_DROP");
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return failed("capget");
+    const unsigned bit = 1u << CAP_DAC_OVERRIDE;  // in the first word
+    data[0].effective &= ~bit;
+    data[0].permitted &= ~bit;
+    data[0].inheritable &= ~bit;
+    if (syscall(SYS_capset, &header, data) != 0) return failed("capset");
+    return {};
+}
+
+}  // namespace test

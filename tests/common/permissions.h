@@ -1,0 +1,29 @@
+// Folders that can't be written, also for a test run as root, which the
+// permission bits alone don't stop.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace test {
+
+// While it lives, the folder's mode is r-x for everyone; it goes back to rwx for
+// its owner after. A process running as root still writes there unless it called
+// obey_permissions first.
+class Read_only_dir {
+public:
+    explicit Read_only_dir(const std::filesystem::path& dir);
+    ~Read_only_dir();
+    Read_only_dir(const Read_only_dir&) = delete;
+    Read_only_dir& operator=(const Read_only_dir&) = delete;
+
+private:
+    std::filesystem::path dir;
+};
+
+// For a forked child: gives up root's power to write past the permission bits,
+// for this process and every program it runs. Nothing to give up for another
+// user. Empty, or why it couldn't.
+std::string obey_permissions();
+
+}  // namespace test
