@@ -2,6 +2,7 @@
 #pragma once
 
 #include "game/bkgr.h"
+#include "game/map_read.h"
 #include "game/mob_main.h"
 #include "game/phys.h"
 #include "support/geometry.h"
@@ -12,10 +13,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace kesp {
-class Json_obj;
-}
 
 // One map object kept for spawning later: a mob kind's name or a trigger's
 // marker type ("target", "brush"), the name that pairs triggers with markers,
@@ -61,10 +58,8 @@ private:
     void parse_objectgroup(const kesp::Json_obj& layer);
     void parse_object(const kesp::Json_obj& object);
     void load_background_music();
-    // A map that breaks a limit the load relies on.
-    [[noreturn]] void refuse(const std::string& problem) const;
-    // A size the map gives under key; a negative one is refused.
-    std::uint64_t size(const kesp::Json_obj& obj, const char* key) const;
+    // A size the map gives under key; one below least is refused.
+    std::uint64_t size(const kesp::Json_obj& obj, const char* key, std::int32_t least = 0);
 
     Scene& scene;
     std::filesystem::path dir;
@@ -75,6 +70,6 @@ private:
     std::uint64_t tilewidth = 0;
     std::uint64_t tileheight = 0;
     std::vector<char> solid;
-    std::filesystem::path file;  // the map, for refusals
-    bool player = false;         // a "player" object was read
+    Map_reader reader;  // reads the map, naming the place of a refusal
+    bool player = false;  // a "player" object was read
 };
