@@ -106,7 +106,11 @@ void Loader::parse_tileset(const kesp::Json_obj& tileset) {
     // A negative image size would wrap round to a huge count of empty cells.
     std::uint64_t rows = size(tileset, "imageheight") / tileheight;
     std::uint64_t cols = size(tileset, "imagewidth") / tilewidth;
-    scene.background.add_tiles(dir / kesp::escape_json_string(reader.at(tileset, "image", Type::str).str()), cols, rows);
+    std::filesystem::path image = dir / kesp::escape_json_string(reader.at(tileset, "image", Type::str).str());
+    // An image that isn't there would fail only when its tiles are first drawn.
+    long long first = scene.background.add_tiles(image, cols, rows);
+    if (first < 0) reader.refuse("image", "can't use \"" + image.string() + "\": " + kesp::platform_error());
+    atlas_tiles = static_cast<std::uint64_t>(first) + cols * rows;
     reader.each(tileset, "tiles", Type::obj, [&](const kesp::Json& v) { parse_tileset_tile(v.obj()); });
 }
 
@@ -144,6 +148,9 @@ void Loader::parse_tilelayer(const kesp::Json_obj& layer) {
         if (n != 0 && tile_index(cell) >= solid.size())
             reader.refuse("tile number " + std::to_string(n) + " is beyond the tileset's \"tilecount\" " +
                           std::to_string(solid.size()));
+        if (n != 0 && tile_index(cell) >= atlas_tiles)
+            reader.refuse("tile number " + std::to_string(n) + " is beyond the " + std::to_string(atlas_tiles) +
+                          " tiles of the tileset image");
         *tiles++ = cell;
         *solids++ = n != 0 && solid[tile_index(cell)] != 0;
     });

@@ -278,6 +278,7 @@ TEST_F(Program_test, AMapThatCannotBePlayedEndsInOneLineNamingTheFileAndThePlace
         {"a tile beyond the tileset", replaced(_map, "1,1,", "1,2,"), true,
          "layers[0].data[161]: tile number 2 is beyond the tileset's \"tilecount\" 1"},
         {"a syntax error", _map.substr(0, 100), true, "line 1: syntax error"},
+        {"a missing tileset image", _map, false, "tilesets[0].image: can't use \"" + image + "\": ", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -516,6 +516,60 @@ TEST_F(Scene_test, ValueOfAnotherTypeIsABadCastNamingItsPlace) {
     }
 }
 
+// A tileset image the atlas can't take is refused at load, with the platform's
+// reason, instead of failing in the first room that draws one of its tiles.
+TEST_F(Scene_test, TilesetImageThatCannotBeUsedIsRefusedNamingItAndTheReason) {
+    test::write_file(tmp / "notes.png", "no picture here\n");
+    fs::create_directories(tmp / "folder.png");
+    test::Surface wide = test::make_image(2048, 8, [](int, int) { return test::rgba(1, 2, 3, 255); });
+    ASSERT_TRUE(wide);
+    ASSERT_NO_FATAL_FAILURE(test::save_image(wide.get(), tmp / "wide.png"));
+    struct Case {
+        const char* what;
+        std::string tilesets;  // the image is the last tileset's
+        const char* image;
+        const char* reason;  // the atlas's own reason; null for the image loader's, whatever it says
+        const char* tilewidth = "8";
+    };
+    auto tileset = [](const char* image, const char* width) {
+        return std::string(R"({"tilecount":1,"imagewidth":)") + width + R"(,"imageheight":8,"image":")" + image +
+               R"(","tiles":[]})";
+    };
+    const Case cases[] = {
+        {"missing", "[" + tileset("missing.png", "8") + "]", "missing.png", nullptr},
+        {"a directory", "[" + tileset("folder.png", "8") + "]", "folder.png", nullptr},
+        {"not an image", "[" + tileset("notes.png", "8") + "]", "notes.png", nullptr},
+        {"a cell bigger than the atlas", "[" + tileset("wide.png", "2048") + "]", "wide.png", "Atlas overflow",
+         "2048"},
+        {"more cells than pixels", "[" + tileset("tiles.png", "400") + "]", "tiles.png",
+         "Atlas can't cut a 32 x 8 image into 50 x 1 cells"},
+        {"narrower than a cell", "[" + tileset("tiles.png", "4") + "]", "tiles.png",
+         "Atlas can't cut a 32 x 8 image into 0 x 1 cells"},
+        {"the second tileset's", "[" + tileset("tiles.png", "32") + "," + tileset("missing.png", "8") + "]",
+         "missing.png", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scene = std::make_unique<Scene>();
+        Map map;
+        map.tilewidth = c.tilewidth;
+        map.tilesets = c.tilesets;
+        std::size_t index = c.tilesets.find("},{") == std::string::npos ? 0 : 1;
+        testing::internal::CaptureStderr();
+        std::string message = thrown<std::runtime_error>(map);
+        std::string log = testing::internal::GetCapturedStderr();
+        std::string start = named("tilesets[" + std::to_string(index) + "].image: can't use \"" +
+                                  (tmp / c.image).string() + "\": ");
+        ASSERT_EQ(message.substr(0, start.size()), start) << message;
+        std::string reason = message.substr(start.size());
+        if (c.reason)
+            EXPECT_EQ(reason, c.reason);
+        else
+            EXPECT_FALSE(reason.empty());
+        EXPECT_EQ(log.find("Playing"), std::string::npos) << log;
+    }
+}
+
 struct Refusal {
     const char* name;
     void (*edit)(Map&);
@@ -587,6 +641,19 @@ INSTANTIATE_TEST_SUITE_P(
                     m.layers = "[" + tilelayer("[0,1,0,0]") + "," + objectgroup({_player}) + "]";
                 },
                 R"(layers[0].data[1]: tile number 1 is beyond the tileset's "tilecount" 0)"},
+        // the image holds two cells of the four that "tilecount" gives
+        Refusal{"tile_number_beyond_the_image",
+                [](Map& m) {
+                    m.tilesets = R"([{"tilecount":4,"imagewidth":16,"imageheight":8,"image":"tiles.png","tiles":[]}])";
+                    m.layers = "[" + tilelayer("[1,2,0,0]") + "," + tilelayer("[2,0,3,0]") + "]";
+                },
+                R"(layers[1].data[2]: tile number 3 is beyond the 2 tiles of the tileset image)"},
+        Refusal{"flipped_tile_number_beyond_the_image",
+                [](Map& m) {
+                    m.tilesets = R"([{"tilecount":4,"imagewidth":16,"imageheight":8,"image":"tiles.png","tiles":[]}])";
+                    m.layers = "[" + tilelayer("[0,0,0,1073741828]") + "]";
+                },
+                R"(layers[0].data[3]: tile number 1073741828 is beyond the 2 tiles of the tileset image)"},
         Refusal{"tilewidth_zero", [](Map& m) { m.tilewidth = "0"; }, R"(tilewidth: is 0, expected 1 or more)"},
         Refusal{"tileheight_zero", [](Map& m) { m.tileheight = "0.5"; }, R"(tileheight: is 0, expected 1 or more)"},
         Refusal{"no_player", [](Map& m) { m.layers = "[" + tilelayer("[1,2,0,4]") + "," + objectgroup({_room}) + "]"; },
