@@ -4,9 +4,10 @@
 #include "support/log.h"
 #include "support/scan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,19 +25,31 @@ std::uint64_t _count(const kesp::Json& v) {
 
 std::string _raw(const kesp::Json& v) { return std::string(v.str()); }
 
-// A cell coordinate of a swap. One that no int holds (a box far off the map, at
-// infinity or not a number) lies outside every grid.
-std::int64_t _to_cell(double v) {
-    if (!(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max()))
-        throw std::out_of_range("Grid accessed out of range");
-    return static_cast<int>(v);
+double _floor_cell(float edge) { return std::floor(static_cast<double>(edge / _tile)); }
+double _ceil_cell(float edge) { return std::ceil(static_cast<double>(edge / _tile)); }
+
+// Whether n cells from x lie within size cells; a coordinate that is not a number doesn't.
+bool _fits(double x, double n, std::size_t size) { return x >= 0 && x + n <= static_cast<double>(size); }
+
+// The two blocks of cells that swapping boxes a and b exchanges.
+struct Blocks {
+    std::size_t ax, ay, bx, by, w, h;
+};
+
+// The blocks, if both lie within both grids of the scene. A box far off the map,
+// at infinity or not a number lies outside; an empty block is nothing to swap.
+std::optional<Blocks> _blocks(const Scene& scene, const kesp::Box& a, const kesp::Box& b) {
+    std::size_t cols = std::min(scene.background.tiles.width(), scene.physics.solid.width());
+    std::size_t rows = std::min(scene.background.tiles.height(), scene.physics.solid.height());
+    double ax = _floor_cell(a.l), ay = _floor_cell(a.u);
+    double bx = _floor_cell(b.l), by = _floor_cell(b.u);
+    double w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
+    if (w <= 0 || h <= 0) return Blocks{};
+    if (!(_fits(ax, w, cols) && _fits(bx, w, cols) && _fits(ay, h, rows) && _fits(by, h, rows)))
+        return std::nullopt;
+    auto cell = [](double v) { return static_cast<std::size_t>(v); };
+    return Blocks{cell(ax), cell(ay), cell(bx), cell(by), cell(w), cell(h)};
 }
-
-std::int64_t _floor_cell(float edge) { return _to_cell(std::floor(static_cast<double>(edge / _tile))); }
-std::int64_t _ceil_cell(float edge) { return _to_cell(std::ceil(static_cast<double>(edge / _tile))); }
-
-// A negative coordinate wraps to a huge one, which the bounds test refuses.
-std::size_t _index(std::int64_t v) { return static_cast<std::size_t>(v); }
 
 }  // namespace
 
@@ -45,16 +58,17 @@ void Scene::load(const std::filesystem::path& map) {
     Loader{*this}(map);
 }
 
+bool Scene::can_swap(const kesp::Box& a, const kesp::Box& b) const { return _blocks(*this, a, b).has_value(); }
+
 void Scene::swap_tiles(const kesp::Box& a, const kesp::Box& b) {
-    std::int64_t ax = _floor_cell(a.l), ay = _floor_cell(a.u);
-    std::int64_t bx = _floor_cell(b.l), by = _floor_cell(b.u);
-    std::int64_t w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
-    for (std::int64_t i = 0; i < w; ++i)
-        for (std::int64_t j = 0; j < h; ++j) {
-            std::size_t x1 = _index(ax + i), y1 = _index(ay + j), x2 = _index(bx + i), y2 = _index(by + j);
-            std::swap(background.tiles.at(x1, y1), background.tiles.at(x2, y2));
+    // Checked whole first, so a swap that can't be done changes nothing.
+    std::optional<Blocks> c = _blocks(*this, a, b);
+    if (!c) throw std::out_of_range("Grid accessed out of range");
+    for (std::size_t i = 0; i < c->w; ++i)
+        for (std::size_t j = 0; j < c->h; ++j) {
+            std::swap(background.tiles.at(c->ax + i, c->ay + j), background.tiles.at(c->bx + i, c->by + j));
             // Grid<bool> cells are plain bools, so std::swap works on them too.
-            std::swap(physics.solid.at(x1, y1), physics.solid.at(x2, y2));
+            std::swap(physics.solid.at(c->ax + i, c->ay + j), physics.solid.at(c->bx + i, c->by + j));
         }
 }
 

@@ -30,7 +30,11 @@ struct Scene {
     void load(const std::filesystem::path& map);
     // Exchanges the tiles and solidity of the cells that a covers with those of
     // the block of the same size whose top-left cell holds b's top-left corner.
+    // std::out_of_range "Grid accessed out of range", changing nothing, when
+    // either block reaches outside the map.
     void swap_tiles(const kesp::Box& a, const kesp::Box& b);
+    // Whether both blocks of swap_tiles(a, b) lie within the map.
+    bool can_swap(const kesp::Box& a, const kesp::Box& b) const;
 
     Mobs mobs;
     Phys physics;

@@ -691,6 +691,9 @@ protected:
     // An 8 x 5 map whose cell (x, y) holds 1 + x + 8y; odd numbers are solid.
     void SetUp() override {
         Scene_test::SetUp();
+        fill();
+    }
+    void fill() {
         scene->background.tiles.resize(8, 5);
         scene->physics.solid.resize(8, 5);
         for (std::size_t y = 0; y < 5; ++y)
@@ -728,15 +731,9 @@ TEST_F(Swap_test, CellsAreExchangedColumnByColumnTopDown) {
     expect_swapped({{{0, 1}, {1, 0}}, {{0, 2}, {1, 1}}, {{1, 1}, {2, 0}}, {{1, 2}, {2, 1}}});
 }
 
-TEST_F(Swap_test, BlockOutsideTheGridThrows) {
-    EXPECT_THROW(scene->swap_tiles({0, 8, 0, 8}, {64, 72, 0, 8}), std::out_of_range);
-    EXPECT_THROW(scene->swap_tiles({-1, 8, 0, 8}, {16, 24, 0, 8}), std::out_of_range);
-    EXPECT_THROW(scene->swap_tiles({0, 8, 0, 8}, {0, 8, 40, 48}), std::out_of_range);
-}
-
-TEST_F(Swap_test, BoxFarOffTheMapThrowsAndSwapsNothing) {
+TEST_F(Swap_test, BlocksReachingOutsideTheMapThrowAndSwapNothing) {
     // Map coordinates beyond int's range, or a box parked at infinity, still name
-    // cells outside the grid.
+    // cells outside the grid. A block that only partly lies outside changes no cell.
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
@@ -744,6 +741,11 @@ TEST_F(Swap_test, BoxFarOffTheMapThrowsAndSwapsNothing) {
         kesp::Box a, b;
     };
     const Case cases[] = {
+        {"second block right of the map", {0, 8, 0, 8}, {64, 72, 0, 8}},
+        {"first box starting left of the map", {-1, 8, 0, 8}, {16, 24, 0, 8}},
+        {"second block below the map", {0, 8, 0, 8}, {0, 8, 40, 48}},
+        {"first block's last column outside", {48, 72, 0, 8}, {0, 8, 0, 8}},
+        {"second block's last row outside", {0, 8, 0, 16}, {16, 24, 32, 40}},
         {"first box reaching far left", {-1e30f, 8, 0, 8}, {16, 24, 0, 8}},
         {"first box from minus infinity", {-inf, 8, 0, 8}, {16, 24, 0, 8}},
         {"first box far below", {0, 8, 1e30f, 1e31f}, {16, 24, 0, 8}},
@@ -753,8 +755,29 @@ TEST_F(Swap_test, BoxFarOffTheMapThrowsAndSwapsNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        EXPECT_FALSE(scene->can_swap(c.a, c.b));
         EXPECT_THROW(scene->swap_tiles(c.a, c.b), std::out_of_range);
         expect_swapped({});
+    }
+}
+
+TEST_F(Swap_test, BlocksReachingTheMapsEdgesAreInside) {
+    struct Case {
+        const char* what;
+        kesp::Box a, b;
+        std::vector<std::pair<std::pair<int, int>, std::pair<int, int>>> pairs;
+    };
+    const Case cases[] = {
+        {"top left and bottom right cells", {0, 8, 0, 8}, {56, 64, 32, 40}, {{{0, 0}, {7, 4}}}},
+        {"a block ending on the right edge", {48, 64, 32, 40}, {0, 8, 0, 8}, {{{6, 4}, {0, 0}}, {{7, 4}, {1, 0}}}},
+        {"an empty block anywhere", {8, 8, 0, 8}, {1000, 1008, 0, 8}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fill();
+        EXPECT_TRUE(scene->can_swap(c.a, c.b));
+        scene->swap_tiles(c.a, c.b);
+        expect_swapped(c.pairs);
     }
 }
 
