@@ -36,10 +36,10 @@ Cell_range room_cells(const kesp::Box& room, int w, int h) {
 
 Bkgr::Bkgr() : tileset(1024, 0, GL_NEAREST), batch(tileset) {}
 
-void Bkgr::add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows) {
-    // A failed load is logged by the atlas and leaves it as it was.
-    tileset.load(image, static_cast<int>(cols), static_cast<int>(rows), -1);
+long long Bkgr::add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows) {
+    long long first = tileset.load(image, static_cast<int>(cols), static_cast<int>(rows), -1);
     tileset.save_png(kesp::paths.state.w(basedir / "bkgr.png"));
+    return first;
 }
 
 void Bkgr::upload(const kesp::Box& room) {

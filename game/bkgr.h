@@ -33,7 +33,8 @@ struct Bkgr {
     Bkgr();
 
     // Adds an image cut into cols x rows tiles and writes the atlas as "bkgr.png".
-    void add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows);
+    // The number of its first tile, or -1 with the reason in kesp::platform_error().
+    long long add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows);
     // Rebuilds the quads from the cells the room covers.
     void upload(const kesp::Box& room);
     void render(const kesp::Box& view);

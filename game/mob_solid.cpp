@@ -53,6 +53,11 @@ bool Mob_crack::update(Scene& scene) {
         kesp::log_error("Can't find the brushes for this crack");
         return false;
     }
+    // A map's brush that reaches off the map must not end the game; the crack stays.
+    if (!scene.can_swap(first->box, second->box)) {
+        kesp::log_error("The brushes for this crack reach outside the map");
+        return false;
+    }
     scene.swap_tiles(first->box, second->box);
     scene.background.upload(scene.room);
     kesp::play_audio(kill_sound);

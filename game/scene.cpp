@@ -2,16 +2,21 @@
 
 #include "support/json.h"
 #include "support/log.h"
+#include "support/scan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <limits>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace {
 
 constexpr float _tile = 8;
+
+using Type = kesp::Json::Type;
 
 // The integer conversion of a number, sign-extended to the loader's widths.
 std::uint64_t _count(const kesp::Json& v) {
@@ -20,19 +25,31 @@ std::uint64_t _count(const kesp::Json& v) {
 
 std::string _raw(const kesp::Json& v) { return std::string(v.str()); }
 
-// A cell coordinate of a swap. One that no int holds (a box far off the map, at
-// infinity or not a number) lies outside every grid.
-std::int64_t _to_cell(double v) {
-    if (!(v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max()))
-        throw std::out_of_range("Grid accessed out of range");
-    return static_cast<int>(v);
+double _floor_cell(float edge) { return std::floor(static_cast<double>(edge / _tile)); }
+double _ceil_cell(float edge) { return std::ceil(static_cast<double>(edge / _tile)); }
+
+// Whether n cells from x lie within size cells; a coordinate that is not a number doesn't.
+bool _fits(double x, double n, std::size_t size) { return x >= 0 && x + n <= static_cast<double>(size); }
+
+// The two blocks of cells that swapping boxes a and b exchanges.
+struct Blocks {
+    std::size_t ax, ay, bx, by, w, h;
+};
+
+// The blocks, if both lie within both grids of the scene. A box far off the map,
+// at infinity or not a number lies outside; an empty block is nothing to swap.
+std::optional<Blocks> _blocks(const Scene& scene, const kesp::Box& a, const kesp::Box& b) {
+    std::size_t cols = std::min(scene.background.tiles.width(), scene.physics.solid.width());
+    std::size_t rows = std::min(scene.background.tiles.height(), scene.physics.solid.height());
+    double ax = _floor_cell(a.l), ay = _floor_cell(a.u);
+    double bx = _floor_cell(b.l), by = _floor_cell(b.u);
+    double w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
+    if (w <= 0 || h <= 0) return Blocks{};
+    if (!(_fits(ax, w, cols) && _fits(bx, w, cols) && _fits(ay, h, rows) && _fits(by, h, rows)))
+        return std::nullopt;
+    auto cell = [](double v) { return static_cast<std::size_t>(v); };
+    return Blocks{cell(ax), cell(ay), cell(bx), cell(by), cell(w), cell(h)};
 }
-
-std::int64_t _floor_cell(float edge) { return _to_cell(std::floor(static_cast<double>(edge / _tile))); }
-std::int64_t _ceil_cell(float edge) { return _to_cell(std::ceil(static_cast<double>(edge / _tile))); }
-
-// A negative coordinate wraps to a huge one, which the bounds test refuses.
-std::size_t _index(std::int64_t v) { return static_cast<std::size_t>(v); }
 
 }  // namespace
 
@@ -41,68 +58,61 @@ void Scene::load(const std::filesystem::path& map) {
     Loader{*this}(map);
 }
 
+bool Scene::can_swap(const kesp::Box& a, const kesp::Box& b) const { return _blocks(*this, a, b).has_value(); }
+
 void Scene::swap_tiles(const kesp::Box& a, const kesp::Box& b) {
-    std::int64_t ax = _floor_cell(a.l), ay = _floor_cell(a.u);
-    std::int64_t bx = _floor_cell(b.l), by = _floor_cell(b.u);
-    std::int64_t w = _ceil_cell(a.r) - ax, h = _ceil_cell(a.d) - ay;
-    for (std::int64_t i = 0; i < w; ++i)
-        for (std::int64_t j = 0; j < h; ++j) {
-            std::size_t x1 = _index(ax + i), y1 = _index(ay + j), x2 = _index(bx + i), y2 = _index(by + j);
-            std::swap(background.tiles.at(x1, y1), background.tiles.at(x2, y2));
+    // Checked whole first, so a swap that can't be done changes nothing.
+    std::optional<Blocks> c = _blocks(*this, a, b);
+    if (!c) throw std::out_of_range("Grid accessed out of range");
+    for (std::size_t i = 0; i < c->w; ++i)
+        for (std::size_t j = 0; j < c->h; ++j) {
+            std::swap(background.tiles.at(c->ax + i, c->ay + j), background.tiles.at(c->bx + i, c->by + j));
             // Grid<bool> cells are plain bools, so std::swap works on them too.
-            std::swap(physics.solid.at(x1, y1), physics.solid.at(x2, y2));
+            std::swap(physics.solid.at(c->ax + i, c->ay + j), physics.solid.at(c->bx + i, c->by + j));
         }
 }
 
 void Loader::operator()(const std::filesystem::path& map) {
-    file = map;
+    reader = Map_reader(map);
     dir = map.parent_path();
     {
         std::ifstream in(map);
         if (!in) throw std::runtime_error("can't open \"" + map.string() + "\"");
-        kesp::Json_doc doc(kesp::slurp(in));
-        parse(doc.root().obj());
+        try {
+            kesp::Json_doc doc(kesp::slurp(in));
+            parse(reader.check(doc.root(), Type::obj).obj());
+        } catch (const kesp::Syntax_error& e) {
+            throw std::runtime_error(reader.named("line " + std::to_string(e.line()), e.what()));
+        }
     }
-    if (!player) refuse("no \"player\" object");
+    if (!player) reader.refuse("layers", "no \"player\" object");
     kesp::log_info("Playing %s", title.c_str());
     load_background_music();
 }
 
-void Loader::refuse(const std::string& problem) const {
-    throw std::runtime_error("\"" + file.string() + "\": " + problem);
-}
-
-std::uint64_t Loader::size(const kesp::Json_obj& obj, const char* key) const {
-    auto n = obj.at(key).num_as<std::int32_t>();
-    if (n < 0) {
-        // Built up in steps: GCC 12 warns falsely on the chained concatenation.
-        std::string problem = "\"";
-        problem += key;
-        problem += "\" is ";
-        problem += std::to_string(n);
-        refuse(problem);
-    }
+std::uint64_t Loader::size(const kesp::Json_obj& obj, const char* key, std::int32_t least) {
+    auto n = reader.at(obj, key, Type::num).num_as<std::int32_t>();
+    if (n < least) reader.refuse(key, "is " + std::to_string(n) + ", expected " + std::to_string(least) + " or more");
     return static_cast<std::uint64_t>(n);
 }
 
 void Loader::parse(const kesp::Json_obj& map) {
     width = size(map, "width");
     height = size(map, "height");
-    tilewidth = size(map, "tilewidth");
-    tileheight = size(map, "tileheight");
-    if (tilewidth == 0) refuse("\"tilewidth\" is 0");
-    if (tileheight == 0) refuse("\"tileheight\" is 0");
-    for (const kesp::Json& v : map.at("properties").arr()) parse_property(v.obj());
-    for (const kesp::Json& v : map.at("tilesets").arr()) parse_tileset(v.obj());
-    for (const kesp::Json& v : map.at("layers").arr()) parse_layer(v.obj());
+    // They divide the tileset image's size.
+    tilewidth = size(map, "tilewidth", 1);
+    tileheight = size(map, "tileheight", 1);
+    reader.each(map, "properties", Type::obj, [&](const kesp::Json& v) { parse_property(v.obj()); });
+    reader.each(map, "tilesets", Type::obj, [&](const kesp::Json& v) { parse_tileset(v.obj()); });
+    reader.each(map, "layers", Type::obj, [&](const kesp::Json& v) { parse_layer(v.obj()); });
 }
 
 void Loader::parse_property(const kesp::Json_obj& property) {
-    std::string_view name = property.at("name").str();
+    std::string_view name = reader.at(property, "name", Type::str).str();
     if (name == "music")
-        music = dir / kesp::escape_json_string(property.at("value").str());
+        music = dir / kesp::escape_json_string(reader.at(property, "value", Type::str).str());
     else if (name == "title")
-        title = _raw(property.at("value"));
+        title = _raw(reader.at(property, "value", Type::str));
 }
 
 void Loader::parse_tileset(const kesp::Json_obj& tileset) {
@@ -110,21 +120,25 @@ void Loader::parse_tileset(const kesp::Json_obj& tileset) {
     // A negative image size would wrap round to a huge count of empty cells.
     std::uint64_t rows = size(tileset, "imageheight") / tileheight;
     std::uint64_t cols = size(tileset, "imagewidth") / tilewidth;
-    scene.background.add_tiles(dir / kesp::escape_json_string(tileset.at("image").str()), cols, rows);
-    for (const kesp::Json& v : tileset.at("tiles").arr()) parse_tileset_tile(v.obj());
+    std::filesystem::path image = dir / kesp::escape_json_string(reader.at(tileset, "image", Type::str).str());
+    // An image that isn't there would fail only when its tiles are first drawn.
+    long long first = scene.background.add_tiles(image, cols, rows);
+    if (first < 0) reader.refuse("image", "can't use \"" + image.string() + "\": " + kesp::platform_error());
+    atlas_tiles = static_cast<std::uint64_t>(first) + cols * rows;
+    reader.each(tileset, "tiles", Type::obj, [&](const kesp::Json& v) { parse_tileset_tile(v.obj()); });
 }
 
 void Loader::parse_tileset_tile(const kesp::Json_obj& tile) {
-    bool is_solid = tile.at("type").str() == "solid";
-    std::uint64_t id = _count(tile.at("id"));
+    bool is_solid = reader.at(tile, "type", Type::str).str() == "solid";
+    std::uint64_t id = _count(reader.at(tile, "id", Type::num));
     if (id >= solid.size())
-        refuse("tileset tile \"id\" " + std::to_string(static_cast<std::int64_t>(id)) +
-               " is not below \"tilecount\" " + std::to_string(solid.size()));
+        reader.refuse("id", "is " + std::to_string(static_cast<std::int64_t>(id)) + ", expected below \"tilecount\" " +
+                                std::to_string(solid.size()));
     solid[id] = is_solid;
 }
 
 void Loader::parse_layer(const kesp::Json_obj& layer) {
-    std::string_view type = layer.at("type").str();
+    std::string_view type = reader.at(layer, "type", Type::str).str();
     if (type == "tilelayer")
         parse_tilelayer(layer);
     else if (type == "objectgroup")
@@ -132,37 +146,42 @@ void Loader::parse_layer(const kesp::Json_obj& layer) {
 }
 
 void Loader::parse_tilelayer(const kesp::Json_obj& layer) {
-    kesp::Json_arr data = layer.at("data").arr();
+    kesp::Json_arr data = reader.at(layer, "data", Type::arr).arr();
     auto entries = static_cast<std::uint64_t>(data.end() - data.begin());
     // Both sizes are below 2^31, so their product fits.
     if (entries != width * height)
-        refuse("tile layer \"data\" holds " + std::to_string(entries) + " entries, not " +
-               std::to_string(width) + " x " + std::to_string(height));
+        reader.refuse("data", "holds " + std::to_string(entries) + " entries, expected " + std::to_string(width) +
+                                  " x " + std::to_string(height));
     scene.background.tiles.resize(width, height);
     scene.physics.solid.resize(width, height);
     std::int32_t* tiles = scene.background.tiles.begin();
     bool* solids = scene.physics.solid.begin();
-    for (const kesp::Json& v : data) {
+    reader.each(layer, "data", Type::num, [&](const kesp::Json& v) {
         auto n = v.num_as<std::uint32_t>();
-        if (n != 0 && tile_index(static_cast<std::int32_t>(n)) >= solid.size())
-            refuse("tile number " + std::to_string(n) + " is beyond the tileset's \"tilecount\" " +
-                   std::to_string(solid.size()));
-        *tiles++ = static_cast<std::int32_t>(n);
-        *solids++ = n != 0 && solid[tile_index(static_cast<std::int32_t>(n))] != 0;
-    }
+        auto cell = static_cast<std::int32_t>(n);
+        if (n != 0 && tile_index(cell) >= solid.size())
+            reader.refuse("tile number " + std::to_string(n) + " is beyond the tileset's \"tilecount\" " +
+                          std::to_string(solid.size()));
+        if (n != 0 && tile_index(cell) >= atlas_tiles)
+            reader.refuse("tile number " + std::to_string(n) + " is beyond the " + std::to_string(atlas_tiles) +
+                          " tiles of the tileset image");
+        *tiles++ = cell;
+        *solids++ = n != 0 && solid[tile_index(cell)] != 0;
+    });
 }
 
 void Loader::parse_objectgroup(const kesp::Json_obj& layer) {
-    for (const kesp::Json& v : layer.at("objects").arr()) parse_object(v.obj());
+    reader.each(layer, "objects", Type::obj, [&](const kesp::Json& v) { parse_object(v.obj()); });
 }
 
 void Loader::parse_object(const kesp::Json_obj& object) {
-    std::string type = _raw(object.at("type"));
-    std::string name = _raw(object.at("name"));
-    auto w = static_cast<float>(object.at("width").num());
-    auto h = static_cast<float>(object.at("height").num());
-    auto x = static_cast<float>(object.at("x").num());
-    auto y = static_cast<float>(object.at("y").num());
+    std::string type = _raw(reader.at(object, "type", Type::str));
+    std::string name = _raw(reader.at(object, "name", Type::str));
+    auto number = [&](const char* key) { return static_cast<float>(reader.at(object, key, Type::num).num()); };
+    auto w = number("width");
+    auto h = number("height");
+    auto x = number("x");
+    auto y = number("y");
     kesp::Box box = kesp::Box::from_corner({x, y}, {w, h});
     if (type == "player") {
         scene.mobs.construct("player", box, nullptr);

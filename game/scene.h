@@ -2,6 +2,7 @@
 #pragma once
 
 #include "game/bkgr.h"
+#include "game/map_read.h"
 #include "game/mob_main.h"
 #include "game/phys.h"
 #include "support/geometry.h"
@@ -12,10 +13,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace kesp {
-class Json_obj;
-}
 
 // One map object kept for spawning later: a mob kind's name or a trigger's
 // marker type ("target", "brush"), the name that pairs triggers with markers,
@@ -33,7 +30,11 @@ struct Scene {
     void load(const std::filesystem::path& map);
     // Exchanges the tiles and solidity of the cells that a covers with those of
     // the block of the same size whose top-left cell holds b's top-left corner.
+    // std::out_of_range "Grid accessed out of range", changing nothing, when
+    // either block reaches outside the map.
     void swap_tiles(const kesp::Box& a, const kesp::Box& b);
+    // Whether both blocks of swap_tiles(a, b) lie within the map.
+    bool can_swap(const kesp::Box& a, const kesp::Box& b) const;
 
     Mobs mobs;
     Phys physics;
@@ -61,10 +62,8 @@ private:
     void parse_objectgroup(const kesp::Json_obj& layer);
     void parse_object(const kesp::Json_obj& object);
     void load_background_music();
-    // A map that breaks a limit the load relies on.
-    [[noreturn]] void refuse(const std::string& problem) const;
-    // A size the map gives under key; a negative one is refused.
-    std::uint64_t size(const kesp::Json_obj& obj, const char* key) const;
+    // A size the map gives under key; one below least is refused.
+    std::uint64_t size(const kesp::Json_obj& obj, const char* key, std::int32_t least = 0);
 
     Scene& scene;
     std::filesystem::path dir;
@@ -75,6 +74,7 @@ private:
     std::uint64_t tilewidth = 0;
     std::uint64_t tileheight = 0;
     std::vector<char> solid;
-    std::filesystem::path file;  // the map, for refusals
-    bool player = false;         // a "player" object was read
+    std::uint64_t atlas_tiles = 0;  // the tiles cut from the tileset images so far
+    Map_reader reader;              // reads the map, naming the place of a refusal
+    bool player = false;            // a "player" object was read
 };

@@ -40,7 +40,8 @@ bool Atlas::add(SDL_Surface* image, SDL_Rect& cell) {
     SDL_SetSurfaceBlendMode(image, SDL_BLENDMODE_NONE);
     SDL_Rect place{0, 0, cell.w + 2 * pad, cell.h + 2 * pad};
     if (!packer.add(place)) {
-        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "Atlas overflow");
+        SDL_SetError("Atlas overflow");
+        log_sdl_error();
         return false;
     }
     int x = place.x + pad;
@@ -60,14 +61,20 @@ bool Atlas::add(SDL_Surface* image, SDL_Rect& cell) {
 }
 
 long long Atlas::add(SDL_Surface* image, int cols, int rows, int index) {
-    if (cols < 1 || rows < 1) return -1;
+    // More cells than pixels would be cells of nothing, in numbers that could take
+    // for ever. A refusal is told like the platform's own, for callers to name.
+    if (cols < 1 || rows < 1 || image->w / cols < 1 || image->h / rows < 1) {
+        SDL_SetError("Atlas can't cut a %d x %d image into %d x %d cells", image->w, image->h, cols, rows);
+        return -1;
+    }
     int cw = image->w / cols;
     int ch = image->h / rows;
-    // More cells than pixels: cells of nothing, in numbers that could take for ever.
-    if (cw < 1 || ch < 1) return -1;
     auto first = static_cast<long long>(boxes.size());
     if (index >= 0) {
-        if (index / cols >= rows) return -1;  // the cell would lie outside the image
+        if (index / cols >= rows) {
+            SDL_SetError("Atlas cell %d lies outside a %d x %d cut", index, cols, rows);
+            return -1;
+        }
         SDL_Rect cell{index % cols * cw, index / cols * ch, cw, ch};
         return add(image, cell) ? first : -1;
     }

@@ -24,12 +24,14 @@ public:
     Atlas(const Atlas&) = delete;
     Atlas& operator=(const Atlas&) = delete;
 
-    // Adds the cell of image as one tile; false when there is no room.
+    // Adds the cell of image as one tile; false when there is no room, with
+    // "Atlas overflow" logged and left as the platform's error text.
     bool add(SDL_Surface* image, SDL_Rect& cell);
     // Cuts image into cols x rows cells and adds the one at index, or every cell
     // row by row for a negative index. The number of the first tile added, or -1;
     // -1 too for cols or rows below 1, cells smaller than a pixel, or an index
-    // outside the image.
+    // outside the image. Each -1 leaves its reason in the platform's error text
+    // (kesp::platform_error).
     long long add(SDL_Surface* image, int cols, int rows, int index);
     // The same for an image file.
     long long load(const std::filesystem::path& file, int cols, int rows, int index);

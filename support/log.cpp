@@ -1,5 +1,6 @@
 #include "support/log.h"
 
+#include <SDL_error.h>
 #include <SDL_log.h>
 
 #include <cstdarg>
@@ -26,5 +27,7 @@ void log_error(const char* format, ...) {
     SDL_LogMessageV(SDL_LOG_CATEGORY_APPLICATION, SDL_LOG_PRIORITY_ERROR, format, args);
     va_end(args);
 }
+
+const char* platform_error() { return SDL_GetError(); }
 
 }  // namespace kesp

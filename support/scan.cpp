@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <stdexcept>
 
 namespace kesp {
 
@@ -40,7 +39,7 @@ void Scanner::error(const std::string_view& tok, const char* msg) const
     marker.append(static_cast<std::size_t>(e - m), '~');
     marker += "^\n";
     std::fputs(marker.c_str(), stderr);
-    throw std::runtime_error("syntax error");
+    throw Syntax_error(line);
 }
 
 void push_utf8(std::string& out, int cp)

@@ -1,5 +1,7 @@
 #include "support/atlas.h"
 
+#include "support/log.h"
+
 #include "common/gl_window.h"
 #include "common/process.h"
 
@@ -148,10 +150,12 @@ TEST_F(Atlas, OverflowKeepsTheCellsAddedBefore) {
     // A 48 x 48 square: a full-height strip, then room for five 8 x 32 cells.
     kesp::Atlas atlas(48, 0, GL_NEAREST);
     ASSERT_EQ(atlas.load(file(8, 48, 6), 1, 1, -1), 0);
+    SDL_ClearError();
     testing::internal::CaptureStderr();
     EXPECT_EQ(atlas.load(file(48, 32, 7), 6, 1, -1), -1);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(count(err, "Atlas overflow"), 1) << err;
+    EXPECT_STREQ(kesp::platform_error(), "Atlas overflow");
     for (int i = 1; i <= 5; ++i)
         expect_box(atlas.get(i), i * 8 / 48.f, (i + 1) * 8 / 48.f, 0, 32 / 48.f);
     EXPECT_THROW(atlas.get(6), std::out_of_range);
@@ -187,13 +191,25 @@ TEST_F(Atlas, OneCellByIndexAndRefusedCuts) {
     expect_box(atlas.get(0), 0, 4 / 64.f, 0, 4 / 64.f);
     expect_copy(test::read_texture(atlas.upload()), 0, 0, 12, 4, 4, 4, 12);
 
-    struct Refused { int cols, rows, index; };
+    // Each refusal leaves its reason as the platform's error text, for callers to name.
+    struct Refused {
+        int cols, rows, index;
+        const char* reason;
+    };
     // 17 columns or 13 rows of a 16 x 12 image would be cells of no pixels.
-    for (Refused c : {Refused{0, 1, -1}, Refused{1, 0, -1}, Refused{-2, 3, 0}, Refused{4, 3, 12},
-                      Refused{4, 3, 100}, Refused{17, 1, -1}, Refused{1, 13, -1}, Refused{17, 1, 0},
-                      Refused{2000000000, 1, -1}}) {
-        EXPECT_EQ(atlas.add(img.get(), c.cols, c.rows, c.index), -1)
-            << c.cols << " x " << c.rows << " index " << c.index;
+    for (Refused c : {Refused{0, 1, -1, "Atlas can't cut a 16 x 12 image into 0 x 1 cells"},
+                      Refused{1, 0, -1, "Atlas can't cut a 16 x 12 image into 1 x 0 cells"},
+                      Refused{-2, 3, 0, "Atlas can't cut a 16 x 12 image into -2 x 3 cells"},
+                      Refused{4, 3, 12, "Atlas cell 12 lies outside a 4 x 3 cut"},
+                      Refused{4, 3, 100, "Atlas cell 100 lies outside a 4 x 3 cut"},
+                      Refused{17, 1, -1, "Atlas can't cut a 16 x 12 image into 17 x 1 cells"},
+                      Refused{1, 13, -1, "Atlas can't cut a 16 x 12 image into 1 x 13 cells"},
+                      Refused{17, 1, 0, "Atlas can't cut a 16 x 12 image into 17 x 1 cells"},
+                      Refused{2000000000, 1, -1, "Atlas can't cut a 16 x 12 image into 2000000000 x 1 cells"}}) {
+        SCOPED_TRACE(testing::Message() << c.cols << " x " << c.rows << " index " << c.index);
+        SDL_ClearError();
+        EXPECT_EQ(atlas.add(img.get(), c.cols, c.rows, c.index), -1);
+        EXPECT_STREQ(kesp::platform_error(), c.reason);
     }
     EXPECT_THROW(atlas.get(1), std::out_of_range);
     EXPECT_EQ(atlas.add(img.get(), 4, 3, 11), 1);  // the last cell is still in the image

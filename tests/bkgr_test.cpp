@@ -126,7 +126,8 @@ protected:
         kesp::paths.state.dir = saved_state;
     }
 
-    void add_tileset() { bkgr->add_tiles(tmp / "tiles.png", 5, 1); }
+    // The number of its first tile.
+    long long add_tileset() { return bkgr->add_tiles(tmp / "tiles.png", 5, 1); }
 
     // The whole grid drawn one screen pixel per world pixel into the window's
     // top-left corner, the window's pixels read back.
@@ -252,19 +253,19 @@ std::pair<std::uint32_t, std::uint32_t> png_size(const std::filesystem::path& fi
 
 TEST_F(Bkgr_gl, AddTilesWritesTheWholeAtlasToTheStateFolder) {
     const auto png = tmp / "state" / basedir / "bkgr.png";
-    add_tileset();
+    EXPECT_EQ(add_tileset(), 0);
     ASSERT_TRUE(std::filesystem::exists(png));
     EXPECT_EQ(png_size(png), std::make_pair(1024u, 1024u));
     std::filesystem::remove(png);
-    add_tileset();  // written again for every tileset
+    EXPECT_EQ(add_tileset(), 5);  // written again for every tileset
     EXPECT_TRUE(std::filesystem::exists(png));
 }
 
 TEST_F(Bkgr_gl, ImageThatFailsToLoadLeavesTheAtlasAndStillWritesThePng) {
     const auto png = tmp / "state" / basedir / "bkgr.png";
-    bkgr->add_tiles(tmp / "missing.png", 5, 1);
+    EXPECT_EQ(bkgr->add_tiles(tmp / "missing.png", 5, 1), -1);
     EXPECT_TRUE(std::filesystem::exists(png));
-    add_tileset();  // numbered from 0 all the same
+    EXPECT_EQ(add_tileset(), 0);  // numbered from 0 all the same
     bkgr->tiles.at(0, 0) = 2;
     bkgr->upload({0, 8, 0, 8});
     expect_picture(draw(), [](int cx, int cy, int i, int j) { return cx == 0 && cy == 0 ? texel(1, i, j) : 0u; });

@@ -351,4 +351,52 @@ TEST_F(Program_settings, ASettingsFileThatIsNoSettingsFileEndsTheProgramNamingIt
     }
 }
 
+// The last line of a text, without its line feed.
+std::string last_line(const std::string& text) {
+    std::string t = text.substr(0, text.find_last_not_of('\n') + 1);
+    return t.substr(t.rfind('\n') + 1);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    std::size_t at = text.find(from);
+    return at == std::string::npos ? "(no " + from + ")" : text.replace(at, from.size(), to);
+}
+
+TEST_F(Program_test, AMapThatCannotBePlayedEndsInOneLineNamingTheFileAndThePlace) {
+    struct Case {
+        const char* what;
+        std::string text;
+        bool image;            // the tileset image is beside the map
+        std::string refusal;   // after "quorla: "<map>": "
+        bool whole = true;     // else the platform's reason follows
+    };
+    const std::string image = (map.parent_path() / "tiles.png").string();
+    const Case cases[] = {
+        {"a value of the wrong type", replaced(_map, R"("type":"tilelayer")", R"("type":7)"), true,
+         "layers[0].type: expected a string"},
+        {"a missing key", replaced(_map, R"("height":10,)", ""), true, "height: missing, expected a number"},
+        {"a tile beyond the tileset", replaced(_map, "1,1,", "1,2,"), true,
+         "layers[0].data[161]: tile number 2 is beyond the tileset's \"tilecount\" 1"},
+        {"a syntax error", _map.substr(0, 100), true, "line 1: syntax error"},
+        {"a missing tileset image", _map, false, "tilesets[0].image: can't use \"" + image + "\": ", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::write_file(map, c.text);
+        if (!c.image) fs::remove(image);
+        test::write_file(user_settings(), _settings);
+        Child program({_program, map.string()}, env(), tmp / "out.txt", tmp / "err.txt");
+        EXPECT_EQ(program.wait(60s), 1);
+        std::string err = test::read_file(tmp / "err.txt");
+        std::string want = "quorla: \"" + map.string() + "\": " + c.refusal;
+        std::string last = last_line(err);
+        if (c.whole)
+            EXPECT_EQ(last, want) << err;
+        else
+            EXPECT_TRUE(last.size() > want.size() && last.substr(0, want.size()) == want) << err;
+        EXPECT_EQ(err.find("Playing"), std::string::npos) << err;
+        EXPECT_EQ(test::read_file(user_settings()), _settings);
+    }
+}
+
 }  // namespace

@@ -29,9 +29,11 @@ std::string report(const std::string& text, std::size_t begin, std::size_t size,
     testing::internal::CaptureStderr();
     try {
         s.error(std::string_view(text).substr(begin, size), msg);
-    } catch (const std::runtime_error& e) {
+    } catch (const kesp::Syntax_error& e) {
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_STREQ(e.what(), "syntax error");
+        // It carries the line that the report shows, for callers to name.
+        EXPECT_EQ(e.line(), std::stol(err.substr(err.find('\n') + 1))) << err;
         return err;
     }
     testing::internal::GetCapturedStderr();

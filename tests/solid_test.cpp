@@ -35,6 +35,7 @@ std::uint32_t tile_colour(int i) { return test::rgba(40 + 40 * i, 200, 30, 255);
 
 const char* const no_target = "Can't find the target for this mirror";
 const char* const no_brushes = "Can't find the brushes for this crack";
+const char* const brushes_outside = "The brushes for this crack reach outside the map";
 
 // A 20 x 10 map whose cell (x, y) holds tile number 1 + (x + y) % 4, solid where
 // x + y is even; the room is its left half, 80 x 80 pixels.
@@ -303,6 +304,43 @@ TEST_F(Trigger_test, CrackSwapsBrushesOutsideTheRoom) {
     EXPECT_EQ(tile(12, 1), 1 + (18 + 8) % 4);
     EXPECT_EQ(tile(18, 8), 1 + (12 + 1) % 4);
     EXPECT_EQ(drawn(1, 1), original_colour(1, 1));
+}
+
+// A map whose brushes reach off the map plays on: the crack says so and stays.
+TEST_F(Trigger_test, CrackWithBrushesOutsideTheMapSwapsNothingAndStays) {
+    struct Case {
+        const char* what;
+        Box first, second;
+    };
+    const Case cases[] = {
+        {"second block past the right edge", {8, 24, 8, 16}, {152, 160, 8, 16}},  // columns 19 and 20
+        {"first block past the bottom", {8, 16, 72, 88}, {24, 32, 8, 16}},       // rows 9 and 10
+        {"first brush left of the map", {-8, 8, 8, 16}, {24, 40, 8, 16}},
+        {"second brush far off", {8, 16, 8, 16}, {1e30f, 1e30f + 8, 8, 16}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        build(true);
+        place("crack", "wall", {60, 68, 60, 68});
+        place("brush", "wall", c.first);
+        place("brush", "wall", c.second);
+        populate();
+        const int plays = kill_plays();
+        test::Log_record log;
+        strike({0, 80, 0, 80});
+        ASSERT_NO_THROW(update());
+        ASSERT_NO_THROW(update());
+        EXPECT_EQ(log.errors(brushes_outside), 2);
+        EXPECT_EQ(all<Mob_crack>().size(), 1u);
+        EXPECT_EQ(kill_plays(), plays);
+        EXPECT_FLOAT_EQ(scene->places[0].box.l, 60);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x) {
+                ASSERT_EQ(tile(x, y), 1 + (x + y) % 4) << "cell " << x << ", " << y;
+                ASSERT_EQ(solid(x, y), (x + y) % 2 == 0) << "cell " << x << ", " << y;
+            }
+    }
 }
 
 TEST_F(Trigger_test, CrackSwapsWithoutItsSound) {
