@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -23,6 +21,14 @@ enum : unsigned char {
 };
 
 constexpr int _scan_states = 36;
+
+// The tokenizer's table is kept row by row, one row of classes per state.
+constexpr std::size_t _cell(std::size_t s, std::size_t c)
+{
+    return s * _classes + c;
+}
+
+constexpr int _int_digits = 16;
 constexpr int _in_string = 22;
 
 // Results of the tokenizer's table from _accept on: a finished token (_accept plus
@@ -78,11 +84,11 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     std::array<signed char, _scan_states * _classes> t{};
     for (auto& v : t)
         v = -1;
-    auto set = [&](int s, int c, int v) { t[s * _classes + c] = static_cast<signed char>(v); };
+    auto set = [&](int s, int c, int v) { t[_cell(s, c)] = static_cast<signed char>(v); };
     // A finished token ends before any byte but an invalid one.
     auto rest = [&](int s, int v) {
         for (int c = _invalid + 1; c < _classes; ++c)
-            if (t[s * _classes + c] == -1)
+            if (t[_cell(s, c)] == -1)
                 set(s, c, v);
     };
     auto digits = [&](int s, int v) {
@@ -171,73 +177,37 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     return t;
 }
 
-// The tokenizer's table as reading ahead uses it: each entry is the whole step for
-// a byte. A token that ends before the byte is finished and the byte begins the
-// next one, so the byte goes through state 0 in the same step. The entry holds the
-// row offset of the state reached, apart from the rest so that loading it is all
-// that lies between one byte's state and the next; and the action: the kind of the
-// finished token, whether one is finished and whether one begins. What needs more
-// (an error, the end, a NUL in a string) stops the pass.
-struct Step {
-    std::uint16_t row;
-    std::uint16_t act;
-};
-
-// A state's row as the step table holds it: its offset in bytes.
-constexpr int _row_bytes = _classes * sizeof(Step);
-
-// The action's bits. A finished token is kept by moving the queue's end on by the
-// action's _emits bits, which are the size of a queued token, or none.
-constexpr std::uint16_t _emits = 0x18;
-constexpr std::uint16_t _begins = 0x20;
-constexpr std::uint16_t _kind_shift = 8;
-constexpr std::uint16_t _stop = 0x8000;
-
-constexpr std::array<Step, _scan_states * _classes> _make_scan_steps()
-{
-    auto t = _make_scan_trans();
-    std::array<Step, _scan_states * _classes> steps{};
-    auto is_state = [](int v) { return v >= 0 && v < _scan_states; };
-    for (int s = 0; s != _scan_states; ++s) {
-        for (int c = 0; c != _classes; ++c) {
-            int v = t[s * _classes + c];
-            Step e{0, _stop};
-            if (is_state(v)) {
-                e = {static_cast<std::uint16_t>(v * _row_bytes), s == 0 ? _begins : std::uint16_t{0}};
-            } else if (v > _accept_end && v <= _restart && is_state(t[c])) {
-                e = {static_cast<std::uint16_t>(t[c] * _row_bytes), _begins};
-                if (v != _restart)
-                    e.act |= static_cast<std::uint16_t>(_emits | (v - _accept) << _kind_shift);
-            }
-            steps[s * _classes + c] = e;
-        }
-    }
-    return steps;
-}
-
-// The parser's table: each entry is (next top row << 4 | event), a state's row
-// being its offset in the table, which is also how the stack holds states. Event
-// 15 is a bare state change that reads on; next row _pop pops. Array and object
-// openings push their own state on top of the next one.
+// The parser's table: for each state and token kind, the next top state and the
+// event given (_no_event: a bare state change that reads on). Array and object
+// openings also push their own state on top of the next one. States are held, in
+// the table and on the parser's stack, as the offset of their row, so a token's
+// entry is its state plus its kind: each token's lookup waits on the one before,
+// and that keeps the wait short.
 constexpr int _parse_states = 9;
 constexpr int _kinds_count = 11;
+
+struct Parse_step {
+    unsigned char next;   // the row of the next top state, or _pop
+    unsigned char event;  // the event given, or _no_event to read on
+};
+
+constexpr unsigned char _pop = 0xFE;
+constexpr unsigned char _error = 0xFF;
 constexpr unsigned _no_event = 15;
-constexpr unsigned _pop = 0x7F;
-constexpr std::uint16_t _error = 0xFFFF;
 constexpr unsigned _array_begins = 5;
 constexpr unsigned _object_begins = 7;
 constexpr int _array_row = 1 * _kinds_count;
 constexpr int _object_row = 4 * _kinds_count;
 
-constexpr std::array<std::uint16_t, _parse_states * _kinds_count> _make_parse_trans()
+constexpr std::array<Parse_step, _parse_states * _kinds_count> _make_parse_trans()
 {
-    std::array<std::uint16_t, _parse_states * _kinds_count> t{};
+    std::array<Parse_step, _parse_states * _kinds_count> t{};
     for (auto& v : t)
-        v = _error;
+        v = {_error, 0};
     constexpr int pop = -1;
     auto set = [&](int s, int k, int next, unsigned event) {
-        unsigned row = next == pop ? _pop : static_cast<unsigned>(next * _kinds_count);
-        t[s * _kinds_count + k] = static_cast<std::uint16_t>(row << 4 | event);
+        auto row = next == pop ? _pop : static_cast<unsigned char>(next * _kinds_count);
+        t[s * _kinds_count + k] = {row, static_cast<unsigned char>(event)};
     };
     // A value: a scalar gives its event, an opening gives its event and pushes.
     auto value = [&](int s, int next) {
@@ -269,23 +239,6 @@ template <class T> T* _allocate(std::size_t n)
 {
     return n ? static_cast<T*>(::operator new(n * sizeof(T))) : nullptr;
 }
-
-// Moves [first, last) to the uninitialised values at to. Moving a value is copying
-// its bytes and leaving zeros, which read as none, so a range moves at the speed of
-// copying memory.
-void _relocate(Json* first, Json* last, Json* to)
-{
-    static_assert(std::is_standard_layout_v<Json> && static_cast<int>(Json::Type::none) == 0);
-    if (first == last)
-        return;
-    auto bytes = static_cast<std::size_t>(last - first) * sizeof(Json);
-    std::memcpy(static_cast<void*>(to), static_cast<void*>(first), bytes);
-    std::memset(static_cast<void*>(first), 0, bytes);
-}
-
-// Values moved off the builder's stack at a time: 32 KiB, which stay in the first
-// level cache while they are copied, cleared and dropped.
-constexpr std::size_t _stretch = 2048;
 
 bool _is_container(const Json& v)
 {
@@ -331,110 +284,97 @@ std::string_view _key(const Member& m)
     return {static_cast<const char*>(m.first.data), m.first.size};
 }
 
-}  // namespace
-
-void Json_scanner::read_ahead()
+// The tokenizer and the parser step. Inline, so that the builder's loop runs them
+// without a call per token, which would cost as much as their work.
+inline int _next_token(Json_scanner& lexer)
 {
-    static_assert(sizeof(Token) == _emits);
     static constexpr auto group = _make_group();
     static constexpr auto trans = _make_scan_trans();
-    static constexpr auto steps = _make_scan_steps();
-    const char* const end = text.data() + text.size();
-    const char* p = ahead;
-    const char* first = ahead_first;
-    unsigned row = ahead_row;
-    Token* q = queue;
-    // A stopping step may queue two tokens.
-    Token* const full = queue + _queue - 1;
-    auto kind = [](int k) { return static_cast<std::uint32_t>(k) << _kind_shift; };
-    while (q < full) {
-        // The column is found from the byte alone, off the chain of states; the row
-        // (in bytes) is then all the address still waits for. The empty asm keeps
-        // the compiler from adding the row to the table's start first instead.
-        auto column = reinterpret_cast<const char*>(steps.data() + group[static_cast<unsigned char>(*p)]);
-        asm("" : "+r"(column));
-        unsigned act = *reinterpret_cast<const std::uint16_t*>(column + row + offsetof(Step, act));
-        if (act & _stop) [[unlikely]] {
-            int c = group[static_cast<unsigned char>(*p)];
-            int v = trans[row / sizeof(Step) + c];
-            if (v == _nul_in_string && p != end) {
-                // Only an ordinary byte of the string.
-                row = _in_string * _row_bytes;
-                ++p;
-                continue;
-            }
-            if (v > _accept_end && v < _restart)
-                *q++ = {first, p, kind(v - _accept)};
-            if (v > _accept_end && v <= _restart) {
-                first = p;
-                v = trans[c];
-            }
-            if (v == _accept_end) {
-                *q++ = {p, p, kind(0)};
-                first = p;
-                row = 0;
-            } else {
-                // A rejected byte, or a string still open at the end of the text.
-                *q++ = {first, p, kind(_rejected)};
-            }
-            break;
+    // The cursor is kept here and written back with the token: written through at
+    // every byte it would be stored again and again, as the text's bytes, being
+    // chars, might be the cursor's own.
+    const char* cur = lexer.cur;
+    for (;;) {
+        const char* start = cur;
+        std::size_t s = 0;
+        // Tile numbers are most of a map. The digits of an integer part are taken
+        // straight from the bytes, so that where they end is known without waiting
+        // for a lookup per digit; the table goes on from the byte after them.
+        if (*cur >= '1' && *cur <= '9') {
+            do
+                ++cur;
+            while (*cur >= '0' && *cur <= '9');
+            s = _int_digits;
         }
-        // Written whether or not a token ends here; only an ending one is kept.
-        *q = {first, p, act};
-        q = reinterpret_cast<Token*>(reinterpret_cast<char*>(q) + (act & _emits));
-        first = act & _begins ? p : first;
-        row = *reinterpret_cast<const std::uint16_t*>(column + row);
-        ++p;
+        int v;
+        for (;;) {
+            v = trans[_cell(s, group[static_cast<unsigned char>(*cur)])];
+            if (v >= 0 && v < _scan_states) {
+                s = static_cast<std::size_t>(v);
+                ++cur;
+            } else if (v == _nul_in_string && cur != lexer.text.data() + lexer.text.size()) {
+                // Only an ordinary byte of the string.
+                s = _in_string;
+                ++cur;
+            } else {
+                break;
+            }
+        }
+        if (v == _restart)
+            continue;
+        lexer.start = start;
+        lexer.cur = cur;
+        // A rejected byte, or a string still open at the end of the text.
+        if (v < _accept || v == _nul_in_string)
+            lexer.error(lexer.tok(), "syntax error");
+        return v - _accept;
     }
-    ahead = p;
-    ahead_first = first;
-    ahead_row = row;
-    head = 0;
-    count = static_cast<int>(q - queue);
 }
+
+inline unsigned _next_event(Json_parser& parser)
+{
+    static constexpr auto trans = _make_parse_trans();
+    auto& stack = parser.stack;
+    // The top row is kept here while bare state changes read on.
+    auto row = static_cast<std::size_t>(stack.back());
+    for (;;) {
+        auto kind = static_cast<std::size_t>(_next_token(parser.lexer));
+        Parse_step step = trans[row + kind];
+        if (step.next == _error)
+            parser.lexer.error(parser.tok(), "unexpected token");
+        if (step.next == _pop) {
+            stack.pop_back();
+            return step.event;
+        }
+        row = step.next;
+        if (step.event == _no_event)
+            continue;
+        stack.back() = static_cast<int>(row);
+        if (step.event == _array_begins)
+            stack.push_back(_array_row);
+        else if (step.event == _object_begins)
+            stack.push_back(_object_row);
+        return step.event;
+    }
+}
+
+}  // namespace
 
 int Json_scanner::operator()()
 {
-    while (head == count)
-        read_ahead();
-    const Token& t = queue[head++];
-    start = t.first;
-    cur = t.last;
-    int kind = static_cast<int>(t.act >> _kind_shift & 15);
-    if (kind == _rejected) [[unlikely]]
-        error(tok(), "syntax error");
-    return kind;
+    return _next_token(*this);
 }
 
 unsigned Json_parser::operator()()
 {
-    static constexpr auto trans = _make_parse_trans();
-    for (;;) {
-        unsigned a = trans[static_cast<unsigned>(stack.back() + lexer())];
-        if (a == _error)
-            lexer.error(lexer.tok(), "unexpected token");
-        unsigned next = a >> 4;
-        unsigned event = a & 15;
-        if (next == _pop) {
-            stack.pop_back();
-            return event;
-        }
-        stack.back() = static_cast<int>(next);
-        if (event == _no_event)
-            continue;
-        if (event == _array_begins)
-            stack.push_back(_array_row);
-        else if (event == _object_begins)
-            stack.push_back(_object_row);
-        return event;
-    }
+    return _next_event(*this);
 }
 
 Json::Json(Json* first, Json* last)
     : data(_allocate<Json>(static_cast<std::size_t>(last - first))),
       size(static_cast<std::uint32_t>(last - first)), type(Type::arr)
 {
-    _relocate(first, last, static_cast<Json*>(data));
+    std::uninitialized_move(first, last, static_cast<Json*>(data));
 }
 
 Json::Json(Member* first, Member* last)
@@ -534,12 +474,10 @@ Json_build::Json_build(const std::string_view& text) : parser(text)
     values.reserve(text.size() / 2 + 1);
 }
 
-// Flattened so the parser and tokenizer run inline in this loop: the calls per
-// token cost more than the work.
-[[gnu::flatten]] Json Json_build::build()
+Json Json_build::build()
 {
     for (;;) {
-        switch (parser()) {
+        switch (_next_event(parser)) {
         case 0:
             // A document needs a value: an empty text fails like a missing one.
             if (values.empty())
@@ -591,8 +529,8 @@ Json Json_build::make_str(std::string_view tok)
     return {tok.data() + 1, static_cast<unsigned>(tok.size() - 2), Json::Type::str};
 }
 
-// Takes the values from height m up off the stack into a new array, a stretch at
-// a time from the top, so that each value is read from memory once.
+// Moves the values from height m up off the stack into a new array, from the top
+// down, so that each one is dropped from the stack right after it was moved.
 Json Json_build::make_arr(std::size_t m)
 {
     auto n = values.size() - m;
@@ -601,11 +539,9 @@ Json Json_build::make_arr(std::size_t m)
     arr.size = static_cast<std::uint32_t>(n);
     arr.type = Json::Type::arr;
     auto block = static_cast<Json*>(arr.data);
-    while (values.size() != m) {
-        auto k = std::min(values.size() - m, _stretch);
-        auto top = values.size() - k;
-        _relocate(values.data() + top, values.data() + top + k, block + (top - m));
-        values.resize(top);
+    for (std::size_t i = n; i-- != 0;) {
+        new (block + i) Json(std::move(values.back()));
+        values.pop_back();
     }
     return arr;
 }

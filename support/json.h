@@ -2,11 +2,8 @@
 // came from, and documents that own that text.
 #pragma once
 
-#include <bit>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -20,39 +17,11 @@ namespace kesp {
 
 // Token kinds: 0 end of text, 1 null, 2 boolean, 3 number, 4 string (with its
 // quotes), 5 '[', 6 ']', 7 '{', 8 '}', 9 ',', 10 ':'.
-//
-// It reads ahead: one pass over a stretch of text cuts it into a queue of tokens
-// with no branch on where each token ends, which is what costs when the lengths
-// vary. An error waits in the queue until its turn, so what is reported, and when,
-// is the same as reading one token at a time; nothing past the NUL that ends the
-// text is read.
 struct Json_scanner : Scanner {
-    explicit Json_scanner(const std::string_view& text) : Scanner(text), ahead(text.data()), ahead_first(text.data()) {}
+    explicit Json_scanner(const std::string_view& text) : Scanner(text) {}
 
     // The kind of the next token; tok() is its text afterwards.
     int operator()();
-
-private:
-    // A queued token: its bytes and the step that finished it, which holds its kind.
-    struct Token {
-        const char* first;
-        const char* last;
-        std::uint32_t act;
-    };
-    static constexpr int _queue = 64;
-    static constexpr int _rejected = 15;  // the kind of a token the text fails on
-
-    // Out of line, so the loop that takes tokens stays small.
-    [[gnu::noinline]] void read_ahead();
-
-    Token queue[_queue];
-    int head = 0;
-    int count = 0;
-    // Where reading ahead goes on: the next byte, the start of the token it is in,
-    // and the automaton's row there.
-    const char* ahead;
-    const char* ahead_first;
-    unsigned ahead_row = 0;
 };
 
 // Events: 0 end of text, 1 null, 2 boolean, 3 number, 4 string (value or key),
@@ -100,9 +69,11 @@ public:
     Type type = Type::none;
 
 private:
+    // Integer texts up to this long can't overflow 64 bits.
+    static constexpr std::uint32_t short_text = 18;
+    static std::int32_t up_to_three_digits(const char* p, std::uint32_t n);
+    template <class T> static T short_integer(const char* p, std::uint32_t n);
     template <class T> static T fit(std::int64_t d);
-    static std::uint64_t gather(const char* p, std::uint32_t n);
-    static std::uint32_t leading_digits(std::uint64_t x, std::uint32_t n);
 };
 
 class Json_arr {
@@ -179,84 +150,62 @@ template <class T> T Json::num_as() const
     static_assert(std::is_arithmetic_v<T> && !std::is_same_v<T, bool>);
     if (type != Type::num)
         throw std::bad_cast();
+    const char* p = static_cast<const char*>(data);
+    if constexpr (std::is_integral_v<T>) {
+        if (std::int32_t d = up_to_three_digits(p, size); d >= 0)
+            return fit<T>(d);
+        if (size <= short_text)
+            return short_integer<T>(p, size);
+    }
     // The conversion's error is ignored on purpose: out of range reads as 0.
     T v{};
-    const char* p = static_cast<const char*>(data);
-    if constexpr (std::is_floating_point_v<T>) {
+    if constexpr (std::is_floating_point_v<T>)
         std::from_chars(p, p + size, v, std::chars_format::general);
-    } else {
-        // Tile numbers have one to three digits: those are read straight, with no
-        // branch on how many.
-        if (size - 1 < 3) {
-            auto b = reinterpret_cast<const unsigned char*>(p);
-            std::uint32_t two = size >= 2, three = size >= 3;
-            std::uint32_t units = b[size - 1] - std::uint32_t{'0'};
-            std::uint32_t tens = (b[(size - 2) & -two] - std::uint32_t{'0'}) & -two;
-            std::uint32_t hundreds = (b[0] - std::uint32_t{'0'}) & -three;
-            if ((units <= 9) & (tens <= 9) & (hundreds <= 9))
-                return fit<T>(hundreds * 100 + tens * 10 + units);
-        }
-        // Up to 8 bytes are read in one word, and 8 digits can't overflow 32 bits.
-        if (std::endian::native == std::endian::little && size - 1 < 8) {
-            std::uint64_t x = gather(p, size);
-            std::uint32_t n = size;
-            bool neg = false;
-            if constexpr (std::is_signed_v<T>) {
-                neg = (x & 0xFF) == '-';
-                x >>= 8 * neg;
-                n -= neg;
-            }
-            std::int64_t d = leading_digits(x, n);
-            return fit<T>(neg ? -d : d);
-        }
+    else
         std::from_chars(p, p + size, v, 10);
-    }
     return v;
 }
 
-// A value of at most 8 digits as a T, or 0 when T can't hold it.
+// The value of a text of one to three digits, as most tile numbers are; -1 for any
+// other text. Summed without a loop or a branch on the length, which would be
+// mispredicted as the lengths vary: a place the number doesn't have reads its
+// first digit again and is weighed 0.
+inline std::int32_t Json::up_to_three_digits(const char* p, std::uint32_t n)
+{
+    if (n < 1 || n > 3)
+        return -1;
+    auto digit = [p](std::uint32_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(p[i]) - '0'); };
+    std::uint32_t units = digit(n - 1);
+    std::uint32_t tens = digit(n >= 2 ? n - 2 : 0);
+    std::uint32_t hundreds = digit(0);
+    if (units > 9 || tens > 9 || hundreds > 9)
+        return -1;
+    return static_cast<std::int32_t>(hundreds * 100 * (n == 3) + tens * 10 * (n >= 2) + units);
+}
+
+// What the standard conversion gives for a text short enough that its digits
+// can't overflow 64 bits, read with a plain loop, much quicker than the general
+// conversion.
+template <class T> T Json::short_integer(const char* p, std::uint32_t n)
+{
+    bool negative = n != 0 && *p == '-';
+    // An unsigned type takes no sign.
+    if (negative && std::is_unsigned_v<T>)
+        return 0;
+    std::uint32_t first = negative ? 1 : 0;
+    std::uint32_t i = first;
+    std::int64_t d = 0;
+    for (; i != n && p[i] >= '0' && p[i] <= '9'; ++i)
+        d = d * 10 + (p[i] - '0');
+    if (i == first)
+        return 0;
+    return fit<T>(negative ? -d : d);
+}
+
+// d as a T, or 0 when T can't hold it.
 template <class T> T Json::fit(std::int64_t d)
 {
-    if constexpr (sizeof(T) < 4)
-        if (d < std::numeric_limits<T>::min() || d > std::numeric_limits<T>::max())
-            return 0;
-    return static_cast<T>(d);
-}
-
-// The n bytes at p (1 to 8) as a word, the first in the lowest byte, read with
-// no branch on n and nothing read past them.
-inline std::uint64_t Json::gather(const char* p, std::uint32_t n)
-{
-    if (n >= 4) {
-        std::uint32_t lo, hi;
-        std::memcpy(&lo, p, 4);
-        std::memcpy(&hi, p + n - 4, 4);
-        return lo | std::uint64_t{hi} << (8 * (n - 4));
-    }
-    auto byte = [&](std::uint32_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i); };
-    return byte(0) | byte(n / 2) | byte(n - 1);
-}
-
-// The value of the decimal digits that begin the n bytes (0 to 8) of x, with no
-// branch on how many there are.
-inline std::uint32_t Json::leading_digits(std::uint64_t x, std::uint32_t n)
-{
-    constexpr std::uint64_t ones = 0x0101010101010101;
-    // A byte's top bit marks it as no digit: below '0', above '9', not ASCII, or past n.
-    std::uint64_t low = x & ones * 0x7F;
-    std::uint64_t no_digit = (~(low + ones * (0x80 - '0')) | (low + ones * (0x80 - '9' - 1)) | x) & ones * 0x80;
-    if (n != 8)
-        no_digit |= ones * 0x80 << (8 * n);
-    auto len = static_cast<unsigned>(std::countr_zero(no_digit)) / 8;
-    if (len == 0)
-        return 0;
-    // The digits, moved to the top so the bytes below stand for leading zeros, are
-    // summed in pairs, fours and eights.
-    std::uint64_t d = (x & ones * 0x0F) << (8 * (8 - len));
-    d = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FF;
-    d = (d * 100 + (d >> 16)) & 0x0000FFFF0000FFFF;
-    d = (d * 10000 + (d >> 32)) & 0xFFFFFFFF;
-    return static_cast<std::uint32_t>(d);
+    return std::in_range<T>(d) ? static_cast<T>(d) : 0;
 }
 
 }  // namespace kesp
