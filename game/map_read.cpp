@@ -34,7 +34,14 @@ void Map_reader::refuse(const char* key, const std::string& problem) {
 }
 
 std::string Map_reader::named(const std::string& place, const std::string& problem) const {
-    return "\"" + file.string() + "\": " + place + ": " + problem;
+    // Appended in steps: GCC 12 warns falsely on a literal prepended to a temporary.
+    std::string line = "\"";
+    line += file.string();
+    line += "\": ";
+    line += place;
+    line += ": ";
+    line += problem;
+    return line;
 }
 
 std::string Map_reader::place() const {
