@@ -64,11 +64,6 @@ void Player_test::build(int fps, const kesp::Box& box, const std::function<void(
     hold(0, 0);
 }
 
-void Player_test::wall(int x0, int y0, int x1, int y1) {
-    for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) scene->physics.solid.at(x, y) = true;
-}
-
 void Player_test::hold(float left, float right) {
     kesp::inputs[0].value = left;
     kesp::inputs[1].value = right;

@@ -62,9 +62,6 @@ protected:
     // runs on the empty scene first (extra walls, other sheets).
     void build(int fps, const kesp::Box& box, const std::function<void(Scene&)>& prepare = {});
 
-    // Solid tiles in the half-open tile range [x0, x1) x [y0, y1).
-    void wall(int x0, int y0, int x1, int y1);
-
     void hold(float left, float right);
 
     float dt() const;
