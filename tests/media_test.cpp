@@ -53,8 +53,8 @@ TEST(Pacing, AboveAThousandFramesASecondNeverSleeps) {
 
 TEST(Pacing, TheTickCountWrappingAroundKeepsThePace) {
     // The 32-bit tick count passes from its largest value to its smallest.
-    const std::uint32_t start = 2147483647u - 5;
-    auto at = [start](std::uint32_t ms) { return static_cast<std::int32_t>(start + ms); };
+    constexpr std::uint32_t start = 2147483647u - 5;
+    auto at = [](std::uint32_t ms) { return static_cast<std::int32_t>(start + ms); };
     kesp::Fps clock{at(0), 0};
     EXPECT_EQ(kesp::pace_frame(clock, at(1), 60), 15);
     EXPECT_EQ(kesp::pace_frame(clock, at(16), 60), 17);  // now has wrapped, the due time too
