@@ -1,9 +1,9 @@
 // Parses a generated Tiled-style map of 1024 x 1024 tiles and reads every tile
 // number as a 32-bit integer, with kesp::Json_doc, RapidJSON's DOM and
-// nlohmann::json (in json_bench_nlohmann.cpp); prints MB/s for each and how kesp
-// compares. One iteration is the whole job from a text in memory: the document
-// takes its copy of the text, parses it and builds every value, the tile layer's
-// data is looked up, every tile is read, and the document is destroyed.
+// nlohmann::json; prints MB/s for each and how kesp compares. One iteration is the
+// whole job from a text in memory: the document takes its copy of the text, parses
+// it and builds every value, the tile layer's data is looked up, every tile is
+// read, and the document is destroyed.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -14,15 +14,12 @@
 #include <string>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
 
-#include "bench/json_bench.h"
 #include "support/json.h"
 
 namespace {
-
-using json_bench::finish;
-using json_bench::map_text;
 
 constexpr int _side = 1024;
 
@@ -57,6 +54,19 @@ std::string make_map()
  "tilewidth":8,"type":"map","version":"1.10","width":)" + side + "}";
 }
 
+const std::string& map_text()
+{
+    static const std::string text = make_map();
+    return text;
+}
+
+void finish(benchmark::State& state, std::int64_t sum)
+{
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(map_text().size()));
+    state.counters["tile_sum"] = static_cast<double>(sum);
+}
+
 void kesp_json(benchmark::State& state)
 {
     const std::string& text = map_text();
@@ -89,8 +99,23 @@ void rapidjson_dom(benchmark::State& state)
     finish(state, sum);
 }
 
+void nlohmann_json(benchmark::State& state)
+{
+    const std::string& text = map_text();
+    std::int64_t sum = 0;
+    for (auto _ : state) {
+        auto doc = nlohmann::json::parse(text);
+        sum = 0;
+        for (const auto& v : doc["layers"][0]["data"])
+            sum += v.get<std::int32_t>();
+        benchmark::DoNotOptimize(sum);
+    }
+    finish(state, sum);
+}
+
 BENCHMARK(kesp_json)->Unit(benchmark::kMillisecond);
 BENCHMARK(rapidjson_dom)->Unit(benchmark::kMillisecond);
+BENCHMARK(nlohmann_json)->Unit(benchmark::kMillisecond);
 
 // The console report, keeping each benchmark's throughput for the comparison: the
 // median when the runs are repeated, not whichever repetition came last.
@@ -120,23 +145,6 @@ private:
 };
 
 }  // namespace
-
-namespace json_bench {
-
-const std::string& map_text()
-{
-    static const std::string text = make_map();
-    return text;
-}
-
-void finish(benchmark::State& state, std::int64_t sum)
-{
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(map_text().size()));
-    state.counters["tile_sum"] = static_cast<double>(sum);
-}
-
-}  // namespace json_bench
 
 int main(int argc, char** argv)
 {
