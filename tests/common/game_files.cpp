@@ -30,9 +30,11 @@ void Game_files::sheet(const std::string& name, int cols, int rows, int w, int h
     save_image(image.get(), data() / "texture" / name);
 }
 
-void Game_files::sound(const std::string& name) {
-    // 16-bit mono PCM at 22050 Hz, 64 silent samples.
-    const std::uint32_t samples = 64, data_bytes = samples * 2;
+void Game_files::sound(const std::string& name) { write_silent_wav(data() / "sound" / name, 64); }
+
+void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples) {
+    // 16-bit mono PCM at 22050 Hz.
+    const std::uint32_t rate = 22050, data_bytes = samples * 2;
     std::string wav;
     auto put = [&wav](std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<char>(v >> (8 * i) & 0xff));
@@ -41,16 +43,16 @@ void Game_files::sound(const std::string& name) {
     put(36 + data_bytes, 4);
     wav += "WAVEfmt ";
     put(16, 4);
-    put(1, 2);          // PCM
-    put(1, 2);          // channels
-    put(22050, 4);      // sample rate
-    put(22050 * 2, 4);  // bytes per second
-    put(2, 2);          // block size
-    put(16, 2);         // bits per sample
+    put(1, 2);         // PCM
+    put(1, 2);         // channels
+    put(rate, 4);      // sample rate
+    put(rate * 2, 4);  // bytes per second
+    put(2, 2);         // block size
+    put(16, 2);        // bits per sample
     wav += "data";
     put(data_bytes, 4);
     wav.append(data_bytes, '\0');
-    write_file(data() / "sound" / name, wav);
+    write_file(path, wav);
 }
 
 }  // namespace test

@@ -38,4 +38,7 @@ private:
     std::filesystem::path state_dir;
 };
 
+// samples of silence as a 16-bit mono PCM WAV file at 22050 Hz.
+void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples);
+
 }  // namespace test

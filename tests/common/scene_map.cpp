@@ -19,10 +19,6 @@ std::string join(const std::vector<std::string>& items) {
     return s;
 }
 
-void put_le(std::string& out, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i) & 0xFF));
-}
-
 }  // namespace
 
 std::string object(const std::string& type, const std::string& name, const std::string& x, const std::string& y,
@@ -63,24 +59,6 @@ std::string Map::text() const {
     add("tilesets", tilesets);
     add("layers", layers);
     return "{" + join(members) + "}";
-}
-
-void write_wav(const fs::path& path) {
-    const std::uint32_t rate = 22050, bytes = rate / 10 * 2;
-    std::string wav = "RIFF";
-    put_le(wav, 36 + bytes, 4);
-    wav += "WAVEfmt ";
-    put_le(wav, 16, 4);
-    put_le(wav, 1, 2);  // PCM
-    put_le(wav, 1, 2);  // mono
-    put_le(wav, rate, 4);
-    put_le(wav, rate * 2, 4);
-    put_le(wav, 2, 2);
-    put_le(wav, 16, 2);
-    wav += "data";
-    put_le(wav, bytes, 4);
-    wav.append(bytes, '\0');
-    write_file(path, wav);
 }
 
 void Scene_test::SetUp() {

@@ -4,6 +4,7 @@
 
 #include "game/scene.h"
 
+#include "common/game_files.h"
 #include "common/gl_window.h"
 #include "common/process.h"
 
@@ -42,9 +43,6 @@ struct Map {
 
     std::string text() const;
 };
-
-// A tenth of a second of silence as a 16-bit mono PCM WAV file.
-void write_wav(const std::filesystem::path& path);
 
 // A fresh scene, with tiles.png (four 8 x 8 tiles of four greys) in a temporary
 // folder and the game's state folder inside it.
