@@ -1,6 +1,7 @@
 #include "game/conf.h"
 
 #include "game/strings.h"
+#include "support/files.h"
 #include "support/input.h"
 #include "support/kv.h"
 #include "support/log.h"
@@ -8,10 +9,7 @@
 #include "support/paths.h"
 
 #include <array>
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -42,25 +40,15 @@ std::runtime_error refused(const fs::path& file, const std::string& why) {
 }
 
 // The whole file. A device, a folder or a pipe would read without end or fail
-// half-way, so only a regular file is read, and no more than one file's worth,
-// even if it grows meanwhile.
+// half-way, so only a regular file is read, and no more than one file's worth.
+// One that exists but won't open is not taken for a missing one: the save would
+// replace it with the defaults.
 std::string read_text(const fs::path& file) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(file, ec);
-    if (ec) throw refused(file, ec.message());
-    if (!fs::is_regular_file(status)) throw refused(file, "not a regular file");
-    // One that exists but won't open is not taken for a missing one: the save
-    // would replace it with the defaults.
-    std::ifstream in(file);
-    if (!in) throw refused(file, std::strerror(errno));
-    std::string text;
     try {
-        text = kesp::slurp(in, _max_size + 1);
-    } catch (const std::exception& e) {
+        return kesp::read_file(file, _max_size);
+    } catch (const kesp::Read_error& e) {
         throw refused(file, e.what());
     }
-    if (text.size() > _max_size) throw refused(file, "larger than 1 MiB");
-    return text;
 }
 
 kesp::Kv_doc read_doc(const fs::path& file) {
@@ -103,41 +91,6 @@ std::string settings_text() {
     for (std::size_t i = 0; i < _action_keys.size(); ++i)
         out << _action_keys[i] << " = " << kesp::inputs[i].catches << '\n';
     return out.str();
-}
-
-// Writes text to a temporary file beside file and renames it over file, so a
-// write that fails leaves the old file whole. Empty, or why it failed.
-std::string replace_file(const fs::path& file, const std::string& text) {
-    std::error_code ec;
-    // A link to the file stays a link: the file it names is replaced.
-    fs::path target = file;
-    if (fs::is_symlink(file, ec)) {
-        fs::path real = fs::weakly_canonical(file, ec);
-        if (!ec) target = real;
-    }
-    const fs::path temp = target.string() + ".tmp";
-    fs::remove(temp, ec);  // what a save cut short left behind
-    {
-        std::ofstream out(temp);
-        if (!out) return "can't create " + temp.string() + ": " + std::strerror(errno);
-        out << text;
-        out.close();
-        if (!out) {
-            const int error = errno;
-            fs::remove(temp, ec);
-            return "can't write " + temp.string() + ": " + std::strerror(error);
-        }
-    }
-    // The player's permissions on the old file stay.
-    const fs::file_status old = fs::status(target, ec);
-    if (fs::exists(old)) fs::permissions(temp, old.permissions(), ec);
-    fs::rename(temp, target, ec);
-    if (ec) {
-        const std::string why = ec.message();
-        fs::remove(temp, ec);
-        return "can't replace it: " + why;
-    }
-    return {};
 }
 
 }  // namespace
@@ -204,7 +157,7 @@ bool conf_save() {
                         e.path1().string().c_str(), e.code().message().c_str());
         return false;
     }
-    const std::string why = replace_file(file, settings_text());
+    const std::string why = kesp::replace_file(file, settings_text());
     if (why.empty()) return true;
     kesp::log_error("%s: can't save the settings: %s", file.string().c_str(), why.c_str());
     return false;

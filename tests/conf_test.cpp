@@ -287,14 +287,6 @@ TEST_F(Settings, AFileOfOneMebibyteIsRead) {
     EXPECT_EQ(conf.fps, 30);
 }
 
-// Every folder and file under root, a file with its bytes.
-std::map<std::string, std::string> tree(const fs::path& root) {
-    std::map<std::string, std::string> t;
-    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root))
-        t[e.path().lexically_relative(root).string()] = e.is_directory() ? "<folder>" : test::read_file(e.path());
-    return t;
-}
-
 // Run in a child: root's power over permissions is given up first, so that a
 // folder's mode stops the save for every user.
 void child_save_fails(bool cut_short, const fs::path& file, const std::string& why) {
@@ -342,6 +334,8 @@ TEST_F(Settings, ASaveThatFailsLeavesTheOldFileAsItWas) {
          },
          false, false, "Is a directory"},
         {"a read-only folder", nullptr, true, false, "Permission denied"},
+        {"a file its owner made read-only", [](const fs::path& f) { fs::permissions(f, fs::perms::owner_read); },
+         false, false, "the file is read-only"},
         {"a write cut short", nullptr, false, true, "File too large"},
     };
     for (const Case& c : cases) {
@@ -349,13 +343,13 @@ TEST_F(Settings, ASaveThatFailsLeavesTheOldFileAsItWas) {
         fs::remove_all(dir / "user");
         test::write_file(user_file(), "[media]\nfps = 30\n");
         if (c.spoil) c.spoil(user_file());
-        const std::map<std::string, std::string> before = tree(dir / "user");
+        const std::map<std::string, std::string> before = test::folder_tree(dir / "user");
         {
             std::optional<test::Read_only_dir> locked;
             if (c.read_only) locked.emplace(user_file().parent_path());
             EXPECT_EXIT(child_save_fails(c.cut_short, user_file(), c.why), testing::ExitedWithCode(0), "");
         }
-        EXPECT_EQ(tree(dir / "user"), before);
+        EXPECT_EQ(test::folder_tree(dir / "user"), before);
     }
 }
 
@@ -374,11 +368,23 @@ TEST_F(Settings, ASaveThroughALinkKeepsTheLinkAndThePermissions) {
     EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, mode);
     std::string expected = default_text;
     expected.replace(expected.find("fps = 60"), 8, "fps = 30");
-    std::map<std::string, std::string> files = tree(dir.path());
-    EXPECT_EQ(files, (std::map<std::string, std::string>{{"elsewhere.cfg", expected},
-                                                         {"user", "<folder>"},
-                                                         {"user/quorla", "<folder>"},
-                                                         {"user/quorla/game.cfg", expected}}));
+    EXPECT_EQ(test::folder_tree(dir.path()), (std::map<std::string, std::string>{{"elsewhere.cfg", expected},
+                                                                                {"user", "<folder>"},
+                                                                                {"user/quorla", "<folder>"},
+                                                                                {"user/quorla/game.cfg", "-> " + real.string()}}));
+}
+
+// A link that names no file yet is the player's too: the file is made there.
+TEST_F(Settings, ASaveThroughADanglingLinkMakesTheFileItNames) {
+    fs::create_directories(user_file().parent_path());
+    fs::create_symlink("../kept/game.cfg", user_file());
+    fs::create_directories(dir / "user/kept");
+    EXPECT_FALSE(conf_load());
+    EXPECT_TRUE(conf_save());
+    EXPECT_EQ(test::folder_tree(dir / "user"), (std::map<std::string, std::string>{{"kept", "<folder>"},
+                                                                               {"kept/game.cfg", default_text},
+                                                                               {"quorla", "<folder>"},
+                                                                               {"quorla/game.cfg", "-> ../kept/game.cfg"}}));
 }
 
 TEST_F(Settings, InitSizesTheTableAndKeepsValues) {

@@ -273,16 +273,7 @@ protected:
         return child->wait(30s);
     }
 
-    // The names in the settings folder, each with its kind and, for a file, its bytes.
-    std::map<std::string, std::string> settings_folder() const {
-        std::map<std::string, std::string> names;
-        for (const fs::directory_entry& e : fs::directory_iterator(user_settings().parent_path())) {
-            const fs::file_type kind = e.symlink_status().type();
-            names[e.path().filename().string()] =
-                kind == fs::file_type::regular ? test::read_file(e.path()) : std::to_string(static_cast<int>(kind));
-        }
-        return names;
-    }
+    std::map<std::string, std::string> settings_folder() const { return test::folder_tree(user_settings().parent_path()); }
 };
 
 // No window can have it: the default stays with a warning naming the file and

@@ -25,13 +25,15 @@ Read_only_dir::~Read_only_dir() {
 std::string obey_permissions() {
     if (geteuid() != 0) return {};
     auto failed = [](const char* what) { return std::string(what) + ": " + std::strerror(errno); };
-    // Out of the bounding set, so that the programs run from here don't get it
-    // back when they start as root.
-    if (prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) != 0) return failed("PR_CAPBSET_DROP");
+    // Writing past the bits, and reading or searching past them. Out of the
+    // bounding set, so that the programs run from here don't get them back when
+    // they start as root.
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) return failed("PR_CAPBSET_DROP");
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (syscall(SYS_capget, &header, data) != 0) return failed("capget");
-    const unsigned bit = 1u << CAP_DAC_OVERRIDE;  // in the first word
+    const unsigned bit = 1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH;  // in the first word
     data[0].effective &= ~bit;
     data[0].permitted &= ~bit;
     data[0].inheritable &= ~bit;

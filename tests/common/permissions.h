@@ -21,9 +21,9 @@ private:
     std::filesystem::path dir;
 };
 
-// For a forked child: gives up root's power to write past the permission bits,
-// for this process and every program it runs. Nothing to give up for another
-// user. Empty, or why it couldn't.
+// For a forked child: gives up root's power to read, search and write past the
+// permission bits, for this process and every program it runs. Nothing to give
+// up for another user. Empty, or why it couldn't.
 std::string obey_permissions();
 
 }  // namespace test

@@ -85,6 +85,21 @@ Temp_dir::~Temp_dir() {
     std::filesystem::remove_all(dir, ignored);
 }
 
+std::map<std::string, std::string> folder_tree(const std::filesystem::path& root) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> tree;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+        std::string& what = tree[e.path().lexically_relative(root).string()];
+        switch (e.symlink_status().type()) {
+        case fs::file_type::regular: what = read_file(e.path()); break;
+        case fs::file_type::directory: what = "<folder>"; break;
+        case fs::file_type::symlink: what = "-> " + fs::read_symlink(e.path()).string(); break;
+        default: what = "<other>"; break;
+        }
+    }
+    return tree;
+}
+
 void write_file(const std::filesystem::path& path, const std::string& text) {
     if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
     std::ofstream f(path, std::ios::binary);

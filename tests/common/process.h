@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,10 @@ public:
 private:
     std::filesystem::path dir;
 };
+
+// Every name under root, by its path relative to root: a file with its bytes, a
+// folder as "<folder>", a link as "-> " and what it names, anything else as "<other>".
+std::map<std::string, std::string> folder_tree(const std::filesystem::path& root);
 
 // Writes text to a file, making its folders.
 void write_file(const std::filesystem::path& path, const std::string& text);
