@@ -90,7 +90,9 @@ Dirs::Dirs(const std::filesystem::path& home, const std::string& list) {
 std::filesystem::path Dirs::r(const std::filesystem::path& rel) const {
     for (const std::filesystem::path& root : roots) {
         std::filesystem::path p = root / rel;
-        if (std::filesystem::exists(p)) return p;
+        // A folder that can't be searched holds nothing for this program.
+        std::error_code unsearchable;
+        if (std::filesystem::exists(p, unsearchable)) return p;
     }
     SDL_Log("%s: %s", rel.string().c_str(), std::strerror(ENOENT));
     for (const std::filesystem::path& root : roots) SDL_Log("  | %s", root.string().c_str());

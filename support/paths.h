@@ -13,7 +13,8 @@ struct Dirs {
     Dirs(const std::filesystem::path& home, const std::string& list);
 
     // The first directory that holds rel, joined with it; an empty path (after
-    // logging every directory searched) when none does.
+    // logging every directory searched) when none does. A directory that can't
+    // be searched holds nothing.
     std::filesystem::path r(const std::filesystem::path& rel) const;
     // rel in the user's directory, with its missing folders made.
     std::filesystem::path w(const std::filesystem::path& rel) const;

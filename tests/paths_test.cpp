@@ -1,9 +1,11 @@
 #include "support/paths.h"
 
+#include "common/permissions.h"
 #include "common/process.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -124,6 +126,33 @@ TEST(Dirs, ReadsFromTheFirstDirectoryThatHoldsThePath) {
     EXPECT_EQ(dirs.r("quorla/game.cfg"), t / "sys2/quorla/game.cfg");
     // A system copy shadows the user's; writing still goes to the user's directory.
     EXPECT_EQ(dirs.w("quorla/game.cfg"), t / "user/quorla/game.cfg");
+}
+
+// Run in a child that gave up root's power over the permission bits, so that a
+// folder's mode stops everyone.
+void child_finds(const kesp::Dirs& dirs, const fs::path& rel, const fs::path& want) {
+    if (std::string refused = test::obey_permissions(); !refused.empty()) {
+        std::fprintf(stderr, "can't give up root's override: %s\n", refused.c_str());
+        std::_Exit(2);
+    }
+    const fs::path found = dirs.r(rel);
+    if (found != want) {
+        std::fprintf(stderr, "found \"%s\"\n", found.c_str());
+        std::_Exit(3);
+    }
+    std::_Exit(0);
+}
+
+// A system folder that the user may not look into holds nothing for the game.
+TEST(Dirs, AFolderThatCantBeSearchedIsPassedOverLikeAMissingOne) {
+    test::Temp_dir t;
+    test::write_file(t / "locked/quorla/game.cfg", "hidden");
+    test::write_file(t / "open/quorla/game.cfg", "seen");
+    fs::permissions(t / "locked", fs::perms::owner_read);  // listed, not searched
+    kesp::Dirs dirs(t / "user", (t / "locked").string() + ":" + (t / "open").string());
+    EXPECT_EXIT(child_finds(dirs, "quorla/game.cfg", t / "open/quorla/game.cfg"), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(child_finds(dirs, "quorla/none.cfg", {}), testing::ExitedWithCode(0), "");
+    fs::permissions(t / "locked", fs::perms::owner_all);
 }
 
 TEST(Dirs, AnEmptyEntrySearchesTheCurrentDirectory) {
