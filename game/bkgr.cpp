@@ -1,11 +1,13 @@
 #include "game/bkgr.h"
 
 #include "game/strings.h"
+#include "support/log.h"
 #include "support/paths.h"
 
 #include <GL/glew.h>
 
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -36,9 +38,27 @@ Cell_range room_cells(const kesp::Box& room, int w, int h) {
 
 Bkgr::Bkgr() : tileset(1024, 0, GL_NEAREST), batch(tileset) {}
 
+void save_atlas_image(kesp::Atlas& atlas, const char* name) {
+    const std::filesystem::path rel = basedir / name;
+    std::string why;
+    try {
+        if (!atlas.save_png(kesp::paths.state.w(rel))) why = kesp::platform_error();
+    } catch (const std::filesystem::filesystem_error& e) {
+        why = "can't make the folder " + e.path1().string() + ": " + e.code().message();
+    }
+    if (!why.empty())
+        kesp::log_warn("can't write \"%s\": %s", kesp::paths.state.r(rel).string().c_str(), why.c_str());
+}
+
 long long Bkgr::add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows) {
     long long first = tileset.load(image, static_cast<int>(cols), static_cast<int>(rows), -1);
-    tileset.save_png(kesp::paths.state.w(basedir / "bkgr.png"));
+    save_atlas_image(tileset, "bkgr.png");
+    return first;
+}
+
+long long Bkgr::add_tiles(const kesp::Image& image, unsigned long long cols, unsigned long long rows) {
+    long long first = image ? tileset.add(image.surface, static_cast<int>(cols), static_cast<int>(rows), -1) : -1;
+    save_atlas_image(tileset, "bkgr.png");
     return first;
 }
 

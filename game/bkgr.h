@@ -29,12 +29,18 @@ struct Cell_range {
 };
 Cell_range room_cells(const kesp::Box& room, int w, int h);
 
+// Writes an atlas as the image name in the game's state folder. The image only
+// helps a developer look at the atlas: a failure is one warning naming the file.
+void save_atlas_image(kesp::Atlas& atlas, const char* name);
+
 struct Bkgr {
     Bkgr();
 
     // Adds an image cut into cols x rows tiles and writes the atlas as "bkgr.png".
-    // The number of its first tile, or -1 with the reason in kesp::platform_error().
+    // The number of its first tile, or -1 when the image can't be loaded or cut,
+    // or its tiles don't fit.
     long long add_tiles(const std::filesystem::path& image, unsigned long long cols, unsigned long long rows);
+    long long add_tiles(const kesp::Image& image, unsigned long long cols, unsigned long long rows);
     // Rebuilds the quads from the cells the room covers.
     void upload(const kesp::Box& room);
     void render(const kesp::Box& view);

@@ -1,5 +1,6 @@
 #include "game/mob_main.h"
 
+#include "game/bkgr.h"
 #include "game/mob_effect.h"
 #include "game/mob_hostile.h"
 #include "game/mob_player.h"
@@ -53,13 +54,7 @@ Mobs::Mobs(Clock clock)
       batch(sprites) {}
 
 Mobs::~Mobs() {
-    // The atlas image only helps looking at the sprites; a folder that can't be
-    // made must not end the program on its way out.
-    try {
-        sprites.save_png(kesp::paths.state.w(basedir / "mobs.png"));
-    } catch (const std::filesystem::filesystem_error& e) {
-        kesp::log_warn("can't write mobs.png: %s", e.what());
-    }
+    save_atlas_image(sprites, "mobs.png");
     sprites.clear();
     batch.clear();
     sheets.clear();
@@ -117,8 +112,9 @@ Mob* Mobs::construct(const std::string& type, const kesp::Vec& center, const kes
 
 long long Mobs::load_frames(const std::string& name, int cols, int rows) {
     if (auto found = sheets.find(name); found != sheets.end()) return found->second;
+    // A sheet found nowhere was logged by the search, with its name and every folder.
     auto path = kesp::paths.data.r(basedir / "texture" / name);
-    long long first = sprites.load(path, cols, rows, -1);
+    long long first = path.empty() ? -1 : sprites.load(path, cols, rows, -1);
     sheets.emplace(name, first);
     return first;
 }

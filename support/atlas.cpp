@@ -25,6 +25,14 @@ SDL_Surface* make_canvas(int side) {
 
 }  // namespace
 
+Image::Image(const std::filesystem::path& file) : surface(IMG_Load(file.string().c_str())) {}
+
+Image::~Image() { SDL_FreeSurface(surface); }
+
+int Image::width() const { return surface ? surface->w : 0; }
+
+int Image::height() const { return surface ? surface->h : 0; }
+
 Atlas::Atlas(int side, int pad, unsigned int filter)
     : packer(side), pad(pad), canvas(make_canvas(side)), filter(filter) {
     glGenTextures(1, &texture);
@@ -88,14 +96,12 @@ long long Atlas::add(SDL_Surface* image, int cols, int rows, int index) {
 }
 
 long long Atlas::load(const std::filesystem::path& file, int cols, int rows, int index) {
-    SDL_Surface* image = IMG_Load(file.string().c_str());
+    Image image(file);
     if (!image) {
-        log_sdl_error();
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": %s", file.string().c_str(), SDL_GetError());
         return -1;
     }
-    long long first = add(image, cols, rows, index);
-    SDL_FreeSurface(image);
-    return first;
+    return add(image.surface, cols, rows, index);
 }
 
 unsigned int Atlas::upload() {
@@ -116,7 +122,7 @@ Box& Atlas::get(unsigned long long tile) { return boxes.at(tile); }
 
 int Atlas::size() const { return canvas ? canvas->w : 0; }
 
-void Atlas::save_png(const std::filesystem::path& file) { IMG_SavePNG(canvas, file.string().c_str()); }
+bool Atlas::save_png(const std::filesystem::path& file) { return IMG_SavePNG(canvas, file.string().c_str()) == 0; }
 
 void Atlas::clear() {
     packer.clear();

@@ -13,6 +13,23 @@ struct SDL_Rect;
 
 namespace kesp {
 
+// An image file in memory; frees itself.
+class Image {
+public:
+    // Empty, with the reason in the platform's error text, when file can't be read
+    // as an image.
+    explicit Image(const std::filesystem::path& file);
+    ~Image();
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+
+    explicit operator bool() const { return surface != nullptr; }
+    int width() const;
+    int height() const;
+
+    SDL_Surface* surface;
+};
+
 // Tiles are numbered 0, 1, 2 ... in the order they are added; each is known by
 // its box of texture coordinates. Needs a current GL context from construction
 // to destruction.
@@ -33,7 +50,7 @@ public:
     // outside the image. Each -1 leaves its reason in the platform's error text
     // (kesp::platform_error).
     long long add(SDL_Surface* image, int cols, int rows, int index);
-    // The same for an image file.
+    // The same for an image file; one that can't be read is logged with its name.
     long long load(const std::filesystem::path& file, int cols, int rows, int index);
 
     // Sends the image to the texture if it changed; the texture's name.
@@ -42,8 +59,9 @@ public:
     Box& get(unsigned long long tile);
     // The side of the square in pixels.
     int size() const;
-    // Writes the whole image as PNG; a failure is not reported.
-    void save_png(const std::filesystem::path& file);
+    // Writes the whole image as PNG; false, with the reason in the platform's
+    // error text, when it can't.
+    bool save_png(const std::filesystem::path& file);
     // Forgets every tile; the pixels stay until new tiles cover them.
     void clear();
 

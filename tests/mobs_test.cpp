@@ -7,6 +7,7 @@
 #include "game/scene.h"
 
 #include "common/game_files.h"
+#include "common/log_record.h"
 #include "common/gl_window.h"
 
 #include <SDL.h>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -405,10 +407,31 @@ TEST_F(Mobs_test, DestructionWritesTheAtlasToTheStateFolder) {
     EXPECT_EQ(painted, 64);  // the fourth cell, 8 x 8, packed near the corner
 }
 
-TEST_F(Mobs_test, AStateFolderThatCantBeMadeDoesNotEndTheProgram) {
-    test::write_file(files->state(), "a file where the folder should be");
-    scene.reset();
-    EXPECT_FALSE(std::filesystem::is_directory(files->state()));
+// "mobs.png" only helps a developer look at the sprites: a state folder that
+// can't be made or an image that can't be written is one warning naming it.
+TEST_F(Mobs_test, AnAtlasImageThatCantBeWrittenIsOneWarningNamingIt) {
+    struct Case {
+        const char* what;
+        void (*spoil)(const std::filesystem::path& state);
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a file where the folder goes", [](const std::filesystem::path& s) { test::write_file(s, "x"); },
+         "can't make the folder "},
+        {"a folder where the image goes",
+         [](const std::filesystem::path& s) { std::filesystem::create_directories(s / "mobs.png"); }, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(files->state());
+        c.spoil(files->state());
+        scene.emplace();
+        test::Log_record log;
+        scene.reset();
+        const std::string start = "can't write \"" + (files->state() / "mobs.png").string() + "\": ";
+        ASSERT_EQ(log.problems().size(), 1u);
+        EXPECT_EQ(log.problems()[0].substr(0, start.size() + std::strlen(c.why)), start + c.why) << log.problems()[0];
+    }
 }
 
 }  // namespace
