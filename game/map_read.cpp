@@ -33,13 +33,17 @@ void Map_reader::refuse(const char* key, const std::string& problem) {
     refuse(problem);
 }
 
+void Map_reader::refuse_file(const std::string& problem) const { throw std::runtime_error(named({}, problem)); }
+
 std::string Map_reader::named(const std::string& place, const std::string& problem) const {
     // Appended in steps: GCC 12 warns falsely on a literal prepended to a temporary.
     std::string line = "\"";
     line += file.string();
     line += "\": ";
-    line += place;
-    line += ": ";
+    if (!place.empty()) {
+        line += place;
+        line += ": ";
+    }
     line += problem;
     return line;
 }

@@ -53,6 +53,8 @@ public:
     // std::runtime_error naming the current place, or its member key, and the problem.
     [[noreturn]] void refuse(const std::string& problem) const;
     [[noreturn]] void refuse(const char* key, const std::string& problem);
+    // std::runtime_error naming the file and a problem of the file as a whole.
+    [[noreturn]] void refuse_file(const std::string& problem) const;
     // The file, the place and the problem in one line.
     std::string named(const std::string& place, const std::string& problem) const;
 

@@ -1,20 +1,29 @@
 #include "game/scene.h"
 
+#include "support/files.h"
 #include "support/json.h"
 #include "support/log.h"
 #include "support/scan.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace {
 
 constexpr float _tile = 8;
+
+// A map the editor makes is some tens of MiB at most; anything far larger is no map.
+constexpr std::size_t _max_map_size = std::size_t{256} << 20;
+
+// Beyond this a float no longer holds every whole pixel.
+constexpr double _max_coordinate = 16777216;
+constexpr const char* _coordinate_range = "a number from -16777216 to 16777216";
 
 using Type = kesp::Json::Type;
 
@@ -75,15 +84,17 @@ void Scene::swap_tiles(const kesp::Box& a, const kesp::Box& b) {
 void Loader::operator()(const std::filesystem::path& map) {
     reader = Map_reader(map);
     dir = map.parent_path();
-    {
-        std::ifstream in(map);
-        if (!in) throw std::runtime_error("can't open \"" + map.string() + "\"");
-        try {
-            kesp::Json_doc doc(kesp::slurp(in));
-            parse(reader.check(doc.root(), Type::obj).obj());
-        } catch (const kesp::Syntax_error& e) {
-            throw std::runtime_error(reader.named("line " + std::to_string(e.line()), e.what()));
-        }
+    try {
+        kesp::Json_doc doc(kesp::read_file(map, _max_map_size));
+        parse(reader.check(doc.root(), Type::obj).obj());
+    } catch (const kesp::Read_error& e) {
+        if (!e.opened()) throw std::runtime_error("can't open \"" + map.string() + "\"");
+        reader.refuse_file(e.what());
+    } catch (const kesp::Syntax_error& e) {
+        throw std::runtime_error(reader.named("line " + std::to_string(e.line()), e.what()));
+    } catch (const std::bad_alloc&) {
+        // The map holds more than this machine can: told like any other refusal.
+        reader.refuse_file("not enough memory to load it");
     }
     if (!player) reader.refuse("layers", "no \"player\" object");
     kesp::log_info("Playing %s", title.c_str());
@@ -116,15 +127,51 @@ void Loader::parse_property(const kesp::Json_obj& property) {
 }
 
 void Loader::parse_tileset(const kesp::Json_obj& tileset) {
-    solid.resize(size(tileset, "tilecount"));
-    // A negative image size would wrap round to a huge count of empty cells.
-    std::uint64_t rows = size(tileset, "imageheight") / tileheight;
-    std::uint64_t cols = size(tileset, "imagewidth") / tilewidth;
-    std::filesystem::path image = dir / kesp::escape_json_string(reader.at(tileset, "image", Type::str).str());
+    std::uint64_t count = size(tileset, "tilecount");
+    std::uint64_t image_height = size(tileset, "imageheight");
+    std::uint64_t image_width = size(tileset, "imagewidth");
+    std::filesystem::path file = dir / kesp::escape_json_string(reader.at(tileset, "image", Type::str).str());
     // An image that isn't there would fail only when its tiles are first drawn.
-    long long first = scene.background.add_tiles(image, cols, rows);
-    if (first < 0) reader.refuse("image", "can't use \"" + image.string() + "\": " + kesp::platform_error());
-    atlas_tiles = static_cast<std::uint64_t>(first) + cols * rows;
+    kesp::Image image(file);
+    if (!image) reader.refuse("image", "can't use \"" + file.string() + "\": " + kesp::platform_error());
+    // Every number the map claims about the image is held against the image
+    // itself before anything is cut or allocated by it.
+    const std::string named = "the tileset image \"" + file.string() + "\"";
+    auto check_side = [&](const char* key, std::uint64_t claimed, int real, const char* map_key, std::uint64_t tile,
+                          const char* extent) {
+        if (claimed != static_cast<std::uint64_t>(real))
+            reader.refuse(key, "is " + std::to_string(claimed) + ", but " + named + " is " + std::to_string(real) +
+                                   " pixels " + extent);
+        if (tile > claimed)
+            throw std::runtime_error(reader.named(map_key, "is " + std::to_string(tile) + ", more than the " +
+                                                               std::to_string(real) + " pixels of " + named));
+    };
+    check_side("imagewidth", image_width, image.width(), "tilewidth", tilewidth, "wide");
+    check_side("imageheight", image_height, image.height(), "tileheight", tileheight, "high");
+    const std::uint64_t cols = image_width / tilewidth;
+    const std::uint64_t rows = image_height / tileheight;
+    const std::uint64_t tiles = cols * rows;
+    if (count > tiles)
+        reader.refuse("tilecount", "is " + std::to_string(count) + ", but " + named + " holds " +
+                                       std::to_string(tiles) + " tiles of " + std::to_string(tilewidth) + " x " +
+                                       std::to_string(tileheight) + " pixels");
+    // The image is cut into cols x rows equal cells, so they may be larger than a
+    // tile. Cells the atlas could not hold even empty are refused before any is cut.
+    const std::uint64_t cell_width = image_width / cols;
+    const std::uint64_t cell_height = image_height / rows;
+    const auto side = static_cast<std::uint64_t>(scene.background.tileset.size());
+    const std::string atlas = std::to_string(side) + " x " + std::to_string(side) + " background atlas";
+    const std::string cells = std::to_string(cell_width) + " x " + std::to_string(cell_height) + " pixels";
+    for (auto [key, tile, cell] : {std::tuple{"tilewidth", tilewidth, cell_width},
+                                   std::tuple{"tileheight", tileheight, cell_height}})
+        if (cell > side)
+            throw std::runtime_error(
+                reader.named(key, "is " + std::to_string(tile) + ", and a cell of " + cells + " is larger than the " + atlas));
+    const std::string no_room = "its " + std::to_string(tiles) + " tiles of " + cells + " don't fit in the " + atlas;
+    if (tiles > (side / cell_width) * (side / cell_height)) reader.refuse(no_room);
+    if (scene.background.add_tiles(image, cols, rows) < 0)
+        reader.refuse(no_room + " beside the tiles of the tilesets before it");
+    solid.resize(count);
     reader.each(tileset, "tiles", Type::obj, [&](const kesp::Json& v) { parse_tileset_tile(v.obj()); });
 }
 
@@ -162,9 +209,6 @@ void Loader::parse_tilelayer(const kesp::Json_obj& layer) {
         if (n != 0 && tile_index(cell) >= solid.size())
             reader.refuse("tile number " + std::to_string(n) + " is beyond the tileset's \"tilecount\" " +
                           std::to_string(solid.size()));
-        if (n != 0 && tile_index(cell) >= atlas_tiles)
-            reader.refuse("tile number " + std::to_string(n) + " is beyond the " + std::to_string(atlas_tiles) +
-                          " tiles of the tileset image");
         *tiles++ = cell;
         *solids++ = n != 0 && solid[tile_index(cell)] != 0;
     });
@@ -177,7 +221,14 @@ void Loader::parse_objectgroup(const kesp::Json_obj& layer) {
 void Loader::parse_object(const kesp::Json_obj& object) {
     std::string type = _raw(reader.at(object, "type", Type::str));
     std::string name = _raw(reader.at(object, "name", Type::str));
-    auto number = [&](const char* key) { return static_cast<float>(reader.at(object, key, Type::num).num()); };
+    auto number = [&](const char* key) {
+        const kesp::Json& v = reader.at(object, key, Type::num);
+        double n = v.num();
+        if (!(std::fabs(n) <= _max_coordinate))
+            reader.refuse(key, "is " + std::string(static_cast<const char*>(v.data), v.size) + ", expected " +
+                                   _coordinate_range);
+        return static_cast<float>(n);
+    };
     auto w = number("width");
     auto h = number("height");
     auto x = number("x");

@@ -74,7 +74,6 @@ private:
     std::uint64_t tilewidth = 0;
     std::uint64_t tileheight = 0;
     std::vector<char> solid;
-    std::uint64_t atlas_tiles = 0;  // the tiles cut from the tileset images so far
     Map_reader reader;              // reads the map, naming the place of a refusal
     bool player = false;            // a "player" object was read
 };

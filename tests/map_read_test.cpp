@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -27,6 +29,35 @@ TEST_F(Scene_test, MissingFileIsNamed) {
         FAIL() << "loaded";
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "can't open \"" + (tmp / "nowhere.tmj").string() + "\"");
+    }
+}
+
+// A map is read like the settings: nothing waits on a pipe or reads a device or
+// a huge file without end, and the one line names the map and why.
+TEST_F(Scene_test, AFileThatIsNoMapFileIsRefusedNamingIt) {
+    struct Case {
+        const char* what;
+        const char* name;
+        void (*make)(const fs::path& file);
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a folder", "level", [](const fs::path& f) { fs::create_directories(f); }, "not a regular file"},
+        {"a device", "zero.tmj", [](const fs::path& f) { fs::create_symlink("/dev/zero", f); }, "not a regular file"},
+        {"a pipe without a writer", "pipe.tmj", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); },
+         "not a regular file"},
+        {"larger than a map can be", "huge.tmj",
+         [](const fs::path& f) {
+             test::write_file(f, "");
+             fs::resize_file(f, (std::uintmax_t{256} << 20) + 1);
+         },
+         "larger than 256 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scene = std::make_unique<Scene>();
+        ASSERT_NO_FATAL_FAILURE(c.make(tmp / c.name));
+        EXPECT_EQ(thrown<std::runtime_error>(tmp / c.name), named(c.why, c.name));
     }
 }
 
@@ -78,7 +109,7 @@ TEST_F(Scene_test, MissingKeyIsNamedWithItsPlace) {
          [](Map& m) { m.tilesets = R"([{"tilecount":1,"imagewidth":8,"imageheight":8,"tiles":[]}])"; }},
         {"tilesets[0].tiles[1].id: missing, expected a number",
          [](Map& m) {
-             m.tilesets = R"([{"tilecount":1,"imagewidth":8,"imageheight":8,"image":"tiles.png",)"
+             m.tilesets = R"([{"tilecount":1,"imagewidth":32,"imageheight":8,"image":"tiles.png",)"
                           R"("tiles":[{"id":0,"type":"solid"},{"type":"solid"}]}])";
          }},
         {"layers[0].type: missing, expected a string", [](Map& m) { m.layers = R"([{"data":[0,0,0,0]}])"; }},
@@ -152,43 +183,31 @@ TEST_F(Scene_test, ValueOfAnotherTypeIsABadCastNamingItsPlace) {
     }
 }
 
-// A tileset image the atlas can't take is refused at load, with the platform's
+// A tileset image that can't be read is refused at load, with the platform's
 // reason, instead of failing in the first room that draws one of its tiles.
 TEST_F(Scene_test, TilesetImageThatCannotBeUsedIsRefusedNamingItAndTheReason) {
     test::write_file(tmp / "notes.png", "no picture here\n");
     fs::create_directories(tmp / "folder.png");
-    test::Surface wide = test::make_image(2048, 8, [](int, int) { return test::rgba(1, 2, 3, 255); });
-    ASSERT_TRUE(wide);
-    ASSERT_NO_FATAL_FAILURE(test::save_image(wide.get(), tmp / "wide.png"));
+    // A state folder whose bkgr.png can't be written: its own error is no reason of the map's.
+    fs::create_directories(tmp / "state" / basedir / "bkgr.png");
+    auto tileset = [](const char* image) {
+        return std::string(R"({"tilecount":1,"imagewidth":32,"imageheight":8,"image":")") + image + R"(","tiles":[]})";
+    };
     struct Case {
         const char* what;
         std::string tilesets;  // the image is the last tileset's
         const char* image;
-        const char* reason;  // the atlas's own reason; null for the image loader's, whatever it says
-        const char* tilewidth = "8";
-    };
-    auto tileset = [](const char* image, const char* width) {
-        return std::string(R"({"tilecount":1,"imagewidth":)") + width + R"(,"imageheight":8,"image":")" + image +
-               R"(","tiles":[]})";
     };
     const Case cases[] = {
-        {"missing", "[" + tileset("missing.png", "8") + "]", "missing.png", nullptr},
-        {"a directory", "[" + tileset("folder.png", "8") + "]", "folder.png", nullptr},
-        {"not an image", "[" + tileset("notes.png", "8") + "]", "notes.png", nullptr},
-        {"a cell bigger than the atlas", "[" + tileset("wide.png", "2048") + "]", "wide.png", "Atlas overflow",
-         "2048"},
-        {"more cells than pixels", "[" + tileset("tiles.png", "400") + "]", "tiles.png",
-         "Atlas can't cut a 32 x 8 image into 50 x 1 cells"},
-        {"narrower than a cell", "[" + tileset("tiles.png", "4") + "]", "tiles.png",
-         "Atlas can't cut a 32 x 8 image into 0 x 1 cells"},
-        {"the second tileset's", "[" + tileset("tiles.png", "32") + "," + tileset("missing.png", "8") + "]",
-         "missing.png", nullptr},
+        {"missing", "[" + tileset("missing.png") + "]", "missing.png"},
+        {"a directory", "[" + tileset("folder.png") + "]", "folder.png"},
+        {"not an image", "[" + tileset("notes.png") + "]", "notes.png"},
+        {"the second tileset's", "[" + tileset("tiles.png") + "," + tileset("missing.png") + "]", "missing.png"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         scene = std::make_unique<Scene>();
         Map map;
-        map.tilewidth = c.tilewidth;
         map.tilesets = c.tilesets;
         std::size_t index = c.tilesets.find("},{") == std::string::npos ? 0 : 1;
         testing::internal::CaptureStderr();
@@ -198,11 +217,69 @@ TEST_F(Scene_test, TilesetImageThatCannotBeUsedIsRefusedNamingItAndTheReason) {
                                   (tmp / c.image).string() + "\": ");
         ASSERT_EQ(message.substr(0, start.size()), start) << message;
         std::string reason = message.substr(start.size());
-        if (c.reason)
-            EXPECT_EQ(reason, c.reason);
-        else
-            EXPECT_FALSE(reason.empty());
+        EXPECT_FALSE(reason.empty());
+        EXPECT_EQ(reason.find("bkgr.png"), std::string::npos) << reason;
         EXPECT_EQ(log.find("Playing"), std::string::npos) << log;
+    }
+}
+
+// What the map says of its tileset image is held against the image: a claim it
+// doesn't bear out is refused naming the key, before any number of the claim is
+// allocated or cut. tiles.png is 32 x 8, four tiles of 8 x 8.
+TEST_F(Scene_test, ClaimsTheTilesetImageDoesNotBearOutAreRefusedNamingTheKey) {
+    // 1032 x 1032 is more than the atlas holds, 1024 x 1024 all it holds.
+    for (int side : {1032, 1024}) {
+        test::Surface image = test::make_image(side, side, [](int, int) { return test::rgba(1, 2, 3, 255); });
+        ASSERT_TRUE(image);
+        ASSERT_NO_FATAL_FAILURE(test::save_image(image.get(), tmp / (side == 1024 ? "full.png" : "big.png")));
+    }
+    const std::string tiles = "the tileset image \"" + (tmp / "tiles.png").string() + "\"";
+    struct Case {
+        const char* what;
+        const char* tilewidth;
+        const char* tileheight;
+        std::string tilesets;
+        std::string refusal;
+    };
+    auto tileset = [](const char* count, const char* width, const char* height, const char* image = "tiles.png") {
+        return std::string(R"({"tilecount":)") + count + R"(,"imagewidth":)" + width + R"(,"imageheight":)" + height +
+               R"(,"image":")" + image + R"(","tiles":[]})";
+    };
+    const Case cases[] = {
+        {"no image width", "8", "8", tileset("4", "0", "8"),
+         "tilesets[0].imagewidth: is 0, but " + tiles + " is 32 pixels wide"},
+        {"another image height", "8", "8", tileset("4", "32", "16"),
+         "tilesets[0].imageheight: is 16, but " + tiles + " is 8 pixels high"},
+        {"a tile wider than the image", "33", "8", tileset("1", "32", "8"),
+         "tilewidth: is 33, more than the 32 pixels of " + tiles},
+        {"a tile higher than the image", "8", "9", tileset("1", "32", "8"),
+         "tileheight: is 9, more than the 8 pixels of " + tiles},
+        {"more tiles than the image holds", "8", "8", tileset("5", "32", "8"),
+         "tilesets[0].tilecount: is 5, but " + tiles + " holds 4 tiles of 8 x 8 pixels"},
+        // two gigabytes of solid flags, claimed
+        {"the largest tile count", "8", "8", tileset("2147483647", "32", "8"),
+         "tilesets[0].tilecount: is 2147483647, but " + tiles + " holds 4 tiles of 8 x 8 pixels"},
+        {"a tile wider than the atlas", "1032", "8", tileset("1", "1032", "1032", "big.png"),
+         "tilewidth: is 1032, and a cell of 1032 x 8 pixels is larger than the 1024 x 1024 background atlas"},
+        // one column: the cell is the image's whole width
+        {"a cell wider than the atlas", "600", "1032", tileset("1", "1032", "1032", "big.png"),
+         "tilewidth: is 600, and a cell of 1032 x 1032 pixels is larger than the 1024 x 1024 background atlas"},
+        {"more tiles than the atlas holds", "1", "1", tileset("4", "1032", "1032", "big.png"),
+         "tilesets[0]: its 1065024 tiles of 1 x 1 pixels don't fit in the 1024 x 1024 background atlas"},
+        {"an atlas that earlier tilesets fill", "8", "8",
+         tileset("16384", "1024", "1024", "full.png") + "," + tileset("4", "32", "8"),
+         "tilesets[1]: its 4 tiles of 8 x 8 pixels don't fit in the 1024 x 1024 background atlas beside the tiles "
+         "of the tilesets before it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scene = std::make_unique<Scene>();
+        Map map;
+        map.tilewidth = c.tilewidth;
+        map.tileheight = c.tileheight;
+        map.tilesets = "[" + c.tilesets + "]";
+        map.layers = "[" + objectgroup({_player}) + "]";
+        EXPECT_EQ(thrown<std::runtime_error>(map), named(c.refusal));
     }
 }
 
@@ -277,19 +354,20 @@ INSTANTIATE_TEST_SUITE_P(
                     m.layers = "[" + tilelayer("[0,1,0,0]") + "," + objectgroup({_player}) + "]";
                 },
                 R"(layers[0].data[1]: tile number 1 is beyond the tileset's "tilecount" 0)"},
-        // the image holds two cells of the four that "tilecount" gives
-        Refusal{"tile_number_beyond_the_image",
-                [](Map& m) {
-                    m.tilesets = R"([{"tilecount":4,"imagewidth":16,"imageheight":8,"image":"tiles.png","tiles":[]}])";
-                    m.layers = "[" + tilelayer("[1,2,0,0]") + "," + tilelayer("[2,0,3,0]") + "]";
-                },
-                R"(layers[1].data[2]: tile number 3 is beyond the 2 tiles of the tileset image)"},
-        Refusal{"flipped_tile_number_beyond_the_image",
-                [](Map& m) {
-                    m.tilesets = R"([{"tilecount":4,"imagewidth":16,"imageheight":8,"image":"tiles.png","tiles":[]}])";
-                    m.layers = "[" + tilelayer("[0,0,0,1073741828]") + "]";
-                },
-                R"(layers[0].data[3]: tile number 1073741828 is beyond the 2 tiles of the tileset image)"},
+        // a float no longer holds every whole pixel beyond 2^24, and the view and
+        // the player's frames would be cast from infinity
+        Refusal{"object_x_beyond_a_float",
+                [](Map& m) { m.layers = "[" + objectgroup({_player, object("room", "r", "1e39", "0", "8", "8")}) + "]"; },
+                R"(layers[0].objects[1].x: is 1e39, expected a number from -16777216 to 16777216)"},
+        Refusal{"object_width_beyond_whole_pixels",
+                [](Map& m) { m.layers = "[" + objectgroup({object("player", "", "0", "0", "1e30", "8")}) + "]"; },
+                R"(layers[0].objects[0].width: is 1e30, expected a number from -16777216 to 16777216)"},
+        Refusal{"object_y_below_the_range",
+                [](Map& m) { m.layers = "[" + objectgroup({_player, object("thorns", "t", "0", "-16777217", "8", "8")}) + "]"; },
+                R"(layers[0].objects[1].y: is -16777217, expected a number from -16777216 to 16777216)"},
+        Refusal{"object_height_above_the_range",
+                [](Map& m) { m.layers = "[" + objectgroup({_player, object("room", "", "0", "0", "8", "16777216.5")}) + "]"; },
+                R"(layers[0].objects[1].height: is 16777216.5, expected a number from -16777216 to 16777216)"},
         Refusal{"tilewidth_zero", [](Map& m) { m.tilewidth = "0"; }, R"(tilewidth: is 0, expected 1 or more)"},
         Refusal{"tileheight_zero", [](Map& m) { m.tileheight = "0.5"; }, R"(tileheight: is 0, expected 1 or more)"},
         Refusal{"no_player", [](Map& m) { m.layers = "[" + tilelayer("[1,2,0,4]") + "," + objectgroup({_room}) + "]"; },

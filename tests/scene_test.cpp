@@ -46,7 +46,7 @@ TEST_F(Scene_test, TileLayerFillsBothGridsRowByRow) {
 
 TEST_F(Scene_test, FlippedTileIsStoredBitForBitAndKeepsItsSolidity) {
     Map map;
-    map.tilesets = R"([{"tilecount":2,"imagewidth":16,"imageheight":8,"image":"tiles.png",)"
+    map.tilesets = R"([{"tilecount":2,"imagewidth":32,"imageheight":8,"image":"tiles.png",)"
                    R"("tiles":[{"id":0,"type":"solid"}]}])";
     // tile number 1 mirrored left-right; tile 2 turned by all three bits
     map.layers = "[" + tilelayer("[2147483649,3758096386,1,0]") + "," + objectgroup({_player}) + "]";
@@ -92,13 +92,15 @@ TEST_F(Scene_test, ObjectsBecomeRoomsAndPlacesInMapOrder) {
                  "," +
                  objectgroup({object("room", "second", "16", "0", "32", "16"),
                               object("no such kind", "odd \\\" name", "0", "0", "0", "0"),
-                              object("brush", "", "-8", "-16", "8", "16")}) +
+                              object("brush", "", "-8", "-16", "8", "16"),
+                              // as far as a float holds whole pixels
+                              object("target", "edge", "-16777216", "16777216", "16777216", "0")}) +
                  "]";
     load(map);
     ASSERT_EQ(scene->rooms.size(), 2u);
     expect_box(scene->rooms[0], {0, 16, 0, 16});
     expect_box(scene->rooms[1], {16, 48, 0, 16});
-    ASSERT_EQ(scene->places.size(), 4u);
+    ASSERT_EQ(scene->places.size(), 5u);
     EXPECT_EQ(scene->places[0].type, "rotten");
     EXPECT_EQ(scene->places[0].name, "r1");
     expect_box(scene->places[0].box, {1.5f, 4.5f, 2, 6});
@@ -108,6 +110,7 @@ TEST_F(Scene_test, ObjectsBecomeRoomsAndPlacesInMapOrder) {
     EXPECT_EQ(scene->places[3].type, "brush");
     EXPECT_EQ(scene->places[3].name, "");
     expect_box(scene->places[3].box, {-8, 0, -16, 0});
+    expect_box(scene->places[4].box, {-16777216, 0, 16777216, 16777216});
     expect_box(scene->room, {0, 0, 0, 0});  // entering a room is the game's business
 }
 
