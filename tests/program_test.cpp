@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -259,6 +260,15 @@ TEST_F(Program_test, AFailedMediaSetUpStillSavesTheSettings) {
     EXPECT_FALSE(fs::exists(state("bkgr.png")));
 }
 
+// For a child about to run the program: root gives up its power over the
+// permission bits, so that a folder's mode stops the game as it stops a player.
+void obey_permissions() {
+    const std::string why = test::obey_permissions();
+    if (why.empty()) return;
+    std::fprintf(stderr, "can't give up root's override: %s\n", why.c_str());
+    _exit(126);
+}
+
 // The settings file's faults, with the real program.
 class Program_settings : public Program_test {
 protected:
@@ -267,8 +277,9 @@ protected:
     // Once the map is loaded the game plays; then the menu action ends it. The
     // exit status.
     int play_and_quit() {
-        for (int i = 0; i < 600 && !fs::exists(state("bkgr.png")); ++i) std::this_thread::sleep_for(50ms);
-        EXPECT_TRUE(fs::exists(state("bkgr.png"))) << err();
+        for (int i = 0; i < 600 && err().find("INFO: Playing ") == std::string::npos; ++i)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_NE(err().find("INFO: Playing "), std::string::npos) << err();
         EXPECT_EQ(xdotool({"key", "--window", window, "Escape"}).status, 0);
         return child->wait(30s);
     }
@@ -301,12 +312,7 @@ TEST_F(Program_settings, ASaveThatFailsKeepsTheOldFileAndEndsWithStatusOne) {
     test::write_file(user_settings(), _settings);
     const std::map<std::string, std::string> before = settings_folder();
     test::Read_only_dir locked(user_settings().parent_path());
-    ASSERT_NO_FATAL_FAILURE(start([] {
-        const std::string why = test::obey_permissions();
-        if (why.empty()) return;
-        std::fprintf(stderr, "can't give up root's override: %s\n", why.c_str());
-        _exit(126);
-    }));
+    ASSERT_NO_FATAL_FAILURE(start(obey_permissions));
     EXPECT_EQ(play_and_quit(), 1) << err();
     EXPECT_EQ(settings_folder(), before);
     EXPECT_NE(err().find("ERROR: " + user_settings().string() + ": can't save the settings: "), std::string::npos)
@@ -387,6 +393,126 @@ TEST_F(Program_test, AMapThatCannotBePlayedEndsInOneLineNamingTheFileAndThePlace
             EXPECT_TRUE(last.size() > want.size() && last.substr(0, want.size()) == want) << err;
         EXPECT_EQ(err.find("Playing"), std::string::npos) << err;
         EXPECT_EQ(test::read_file(user_settings()), _settings);
+    }
+}
+
+// Refused before the game starts, without waiting on a pipe or reading a device
+// or a huge file: one last line names the map and why.
+TEST_F(Program_test, AMapThatIsNoMapFileEndsInOneLineNamingIt) {
+    struct Case {
+        const char* what;
+        fs::path file;
+        void (*make)(const fs::path& file);
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a folder", map.parent_path() / "", [](const fs::path&) {}, "not a regular file"},
+        {"a device", tmp / "zero.tmj", [](const fs::path& f) { fs::create_symlink("/dev/zero", f); }, "not a regular file"},
+        {"a pipe", tmp / "pipe.tmj", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); },
+         "not a regular file"},
+        {"too large", tmp / "huge.tmj",
+         [](const fs::path& f) {
+             test::write_file(f, "");
+             fs::resize_file(f, (std::uintmax_t{256} << 20) + 1);
+         },
+         "larger than 256 MiB"},
+    };
+    test::write_file(user_settings(), _settings);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NO_FATAL_FAILURE(c.make(c.file));
+        Child program({_program, c.file.string()}, env(), tmp / "out.txt", tmp / "err.txt");
+        EXPECT_EQ(program.wait(60s), 1);
+        const std::string err = test::read_file(tmp / "err.txt");
+        EXPECT_EQ(last_line(err), "quorla: \"" + c.file.string() + "\": " + c.why) << err;
+        EXPECT_EQ(test::read_file(user_settings()), _settings);
+    }
+}
+
+// Folders the game can't use, as a player may have them: the game plays on and
+// says in a warning what it could not do, and the settings are saved as ever.
+TEST_F(Program_settings, FoldersTheGameCantUseAreNoHindranceToPlay) {
+    const std::string bkgr = "WARN: can't write \"" + state("bkgr.png").string() + "\": ";
+    const std::string mobs = "WARN: can't write \"" + state("mobs.png").string() + "\": ";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        bool locked;  // the state folder can't be written
+        std::vector<std::string> lines;
+    };
+    std::error_code ignored;  // a folder that isn't there
+    const Case cases[] = {
+        {"a state folder that can't be made", [&] { test::write_file(tmp / "state", "a file"); }, false,
+         {bkgr + "can't make the folder ", mobs + "can't make the folder "}},
+        {"a state folder that can't be written", [&] { fs::create_directories(tmp / "state"); }, true,
+         {bkgr + "can't make the folder " + (tmp / "state" / "quorla").string() + ": Permission denied"}},
+        {"an image's name taken by a folder", [&] { fs::create_directories(state("bkgr.png")); }, false, {bkgr}},
+        // passed over like a missing one: the user's settings are read
+        {"a system settings folder that can't be searched",
+         [&] {
+             test::write_file(system_settings(), "[media]\nwidth = 640\n");
+             fs::permissions(tmp / "system", fs::perms::owner_read);
+         },
+         false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(tmp / "state");
+        fs::remove_all(tmp / "system");
+        test::write_file(user_settings(), _settings);
+        c.make();
+        std::optional<test::Read_only_dir> locked;
+        if (c.locked) locked.emplace(tmp / "state");
+        ASSERT_NO_FATAL_FAILURE(start(obey_permissions));
+        EXPECT_EQ(play_and_quit(), 0) << err();
+        for (const std::string& line : c.lines) EXPECT_NE(err().find(line), std::string::npos) << line << "\n" << err();
+        EXPECT_EQ(err().find("filesystem error"), std::string::npos) << err();
+        expect_starts(test::read_file(user_settings()), "\n" + _settings);
+        fs::permissions(tmp / "system", fs::perms::owner_all, ignored);
+    }
+}
+
+// What the player made of game.cfg stays theirs: a file made read-only is not
+// replaced, and a link that names a file yet to be made gets it made there.
+TEST_F(Program_settings, ASettingsFileThePlayerKeepsIsNotReplaced) {
+    const fs::path kept = tmp / "config" / "kept" / "game.cfg";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        int status;
+        std::string error;  // a line that stderr holds
+        fs::path saved;     // where the saved settings go; empty: nowhere
+    };
+    const Case cases[] = {
+        {"made read-only",
+         [&] {
+             test::write_file(user_settings(), _settings);
+             fs::permissions(user_settings(), fs::perms::owner_read | fs::perms::group_read);
+         },
+         1, "ERROR: " + user_settings().string() + ": can't save the settings: the file is read-only", {}},
+        {"a link to a file yet to be made",
+         [&] {
+             fs::create_directories(user_settings().parent_path());
+             fs::create_directories(kept.parent_path());
+             fs::create_symlink("../kept/game.cfg", user_settings());
+         },
+         0, "", kept},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(tmp / "config");
+        c.make();
+        const auto before = test::folder_tree(tmp / "config");
+        ASSERT_NO_FATAL_FAILURE(start(obey_permissions));
+        EXPECT_EQ(play_and_quit(), c.status) << err();
+        EXPECT_NE(err().find(c.error), std::string::npos) << err();
+        auto after = test::folder_tree(tmp / "config");
+        if (!c.saved.empty()) {
+            const std::string name = c.saved.lexically_relative(tmp / "config").string();
+            expect_starts(after[name], "\n[media]\nwidth = -1\n");
+            after.erase(name);
+        }
+        EXPECT_EQ(after, before);
     }
 }
 
