@@ -376,6 +376,24 @@ TEST_F(Mobs_test, SheetsAreReadOncePerFileNameWhateverTheCells) {
     EXPECT_EQ(mobs().sheets.size(), 3u);
 }
 
+// The player or a map maker sees which sheet failed and why, once per sheet.
+TEST_F(Mobs_test, ASheetThatFailsToLoadIsLoggedByItsName) {
+    const std::filesystem::path notes = files->data() / "texture" / "notes.png";
+    test::write_file(notes, "no picture here\n");
+    test::Log_record log;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(mobs().load_frames("notes.png", 1, 1), -1);
+    EXPECT_EQ(mobs().load_frames("nowhere.png", 1, 1), -1);
+    const std::string info = testing::internal::GetCapturedStderr();
+    // The unreadable one as an error, with the image loader's reason.
+    const std::string start = "\"" + notes.string() + "\": ";
+    ASSERT_EQ(log.problems().size(), 1u);
+    EXPECT_EQ(log.problems()[0].substr(0, start.size()), start);
+    EXPECT_GT(log.problems()[0].size(), start.size());
+    // The missing one by the search, with every folder it looked in.
+    EXPECT_NE(info.find("quorla/texture/nowhere.png: No such file or directory\n"), std::string::npos) << info;
+}
+
 TEST_F(Mobs_test, SoundsAreReadOncePerFileName) {
     files->sound("kill.wav");
     const kesp::Audio* kill = mobs().load_audio("kill.wav");
