@@ -6,19 +6,17 @@
 
 #include <GL/glew.h>
 
-#include <cmath>
+#include <algorithm>
 #include <string>
 
 namespace {
 
 constexpr float _tile = 8;
 
-// Clamped while still a float, so that no edge converts out of int's range.
+// The cell column or row an edge lies in, held to 0..n; NaN gives 0.
 int _cell_clamp(float edge, int n) {
-    float t = std::trunc(edge / _tile);
-    if (!(t > 0)) return 0;
-    if (t >= static_cast<float>(n)) return n;
-    return static_cast<int>(t);
+    int t = kesp::saturate_cast<int>(edge / _tile);
+    return t <= 0 ? 0 : std::min(t, n);
 }
 
 }  // namespace

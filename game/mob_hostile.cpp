@@ -55,12 +55,13 @@ bool Mob_rotten::update(Scene& scene) {
     return false;
 }
 
-void Mob_rotten::render(Mobs& mobs) {
+int Mob_rotten::cycle_frame() const {
     // The cycle follows the distance walked, forward whichever way it walks.
     const float s = is(flip) ? -pos.x : pos.x;
-    const auto k = static_cast<std::int64_t>(s / 6);
-    draw(mobs, sheet, k & 3, facing(*this, {0, -4}));
+    return static_cast<int>(kesp::saturate_cast<std::int64_t>(s / 6) & 3);
 }
+
+void Mob_rotten::render(Mobs& mobs) { draw(mobs, sheet, cycle_frame(), facing(*this, {0, -4})); }
 
 Mob_bones::Mob_bones(Mobs& mobs, const kesp::Box& box, Place*)
     : Mob(box, _walker_flags), sheet(mobs.load_frames("bones.png", 7, 1)),
@@ -211,12 +212,16 @@ bool Mob_crawler::update(Scene& scene) {
     return false;
 }
 
+unsigned Mob_crawler::heading() const { return dir < 4 ? dir : 0; }
+
+int Mob_crawler::cycle_frame() const {
+    return static_cast<int>(kesp::saturate_cast<std::int64_t>(pos * tangents[heading()]) & 1);
+}
+
 void Mob_crawler::render(Mobs& mobs) {
-    const unsigned heading = dir < 4 ? dir : 0;
-    const auto s = static_cast<std::int64_t>(pos * tangents[heading]);
     kesp::Mat m = kesp::Mat::translate(pos.floor());
-    m *= kesp::Mat::rotate(tangents[heading]);
-    draw(mobs, sheet, s & 1, m);
+    m *= kesp::Mat::rotate(tangents[heading()]);
+    draw(mobs, sheet, cycle_frame(), m);
 }
 
 Mob_thorns::Mob_thorns(Mobs&, const kesp::Box& box, Place*) : Mob(box, Body::harmful) {}

@@ -21,6 +21,8 @@ public:
 
     bool update(Scene& scene) override;
     void render(Mobs& mobs) override;
+    // The frame of its walk it shows, 0 to 3, from its position.
+    int cycle_frame() const;
 
     long long sheet;                 // first frame in the mob atlas, or -1
     const kesp::Audio* kill_sound;  // owned by the container; null when missing
@@ -77,6 +79,8 @@ public:
     bool update(Scene& scene) override;
     // Before the first update it is drawn as it will start: direction 0.
     void render(Mobs& mobs) override;
+    // The frame it shows, 0 or 1, from its position along its direction.
+    int cycle_frame() const;
 
     // By direction: right along a top, down a right face, left along an
     // underside, up a left face.
@@ -86,6 +90,10 @@ public:
     long long sheet;
     const kesp::Audio* kill_sound;
     std::uint8_t dir = 255;  // 0 to 3; 255 until the first update
+
+private:
+    // The direction it is drawn in.
+    unsigned heading() const;
 };
 
 // An invisible, motionless hazard box.

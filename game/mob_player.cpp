@@ -261,9 +261,10 @@ void Mob_player::update_frame(Scene& scene) {
         frame = tile(skid_sheet, 0);
     } else {
         // The cycle follows the position, so the feet keep pace with the ground;
-        // walking left steps forward through it too.
+        // walking left steps forward through it too. A position too far for 64
+        // bits walks on the frame of the nearest end, and one not a number on 0.
         float x = is(Body::flip) ? -pos.x : pos.x;
-        std::uint64_t c = static_cast<std::uint64_t>(static_cast<std::int64_t>(x)) / 6 % 10;
+        std::uint64_t c = static_cast<std::uint64_t>(kesp::saturate_cast<std::int64_t>(x)) / 6 % 10;
         bool walking = -_walk_limit < vel.x && vel.x < _walk_limit;
         frame = tile(walking ? walk_sheet : run_sheet, c);
     }

@@ -9,14 +9,10 @@ namespace {
 constexpr float _tile = 8;
 constexpr std::int32_t _touch_all = Body::touch_lf | Body::touch_rt | Body::touch_up | Body::touch_dn;
 
-// A float cell coordinate as a 32-bit integer. Out of range and NaN saturate
-// instead of being undefined, which puts them outside any map.
+// A float cell coordinate as a 32-bit integer. Out of range saturates and NaN
+// takes the lowest value, which puts them outside any map.
 std::int64_t _to_cell(float v) {
-    constexpr float lo = -2147483648.0f;  // both limits are exact in float
-    constexpr float hi = 2147483648.0f;
-    if (!(v >= lo)) return std::numeric_limits<std::int32_t>::min();
-    if (!(v < hi)) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(v);
+    return std::isnan(v) ? std::numeric_limits<std::int32_t>::min() : kesp::saturate_cast<std::int32_t>(v);
 }
 
 std::int64_t _floor(float v) { return _to_cell(std::floor(v)); }

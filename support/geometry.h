@@ -1,16 +1,34 @@
-// Small value types for positions, rectangles, transforms and tile maps.
+// Small value types for positions, rectangles, transforms and tile maps, and the
+// conversion of a coordinate to a whole number.
 // World coordinates: x grows rightward, y grows downward.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <utility>
 
 namespace kesp {
+
+// v truncated toward zero as an I, like the plain conversion, but defined for
+// every value: beyond I's range it gives I's nearest limit, and NaN gives 0.
+template <std::integral I, std::floating_point F>
+I saturate_cast(F v) {
+    using limits = std::numeric_limits<I>;
+    // 2^digits, the first value past the top, and the bottom, 0 or -2^digits,
+    // are exact in F; the top itself is not in a float for 32 bits and more.
+    constexpr F past_top = static_cast<F>(limits::max() / 2 + 1) * 2;
+    constexpr F bottom = static_cast<F>(limits::min());
+    if (std::isnan(v)) return 0;
+    if (v >= past_top) return limits::max();
+    if (v <= bottom) return limits::min();
+    return static_cast<I>(v);
+}
 
 struct Vec {
     float x = 0;

@@ -229,11 +229,16 @@ void stop_audio() {
 
 void show_cursor(bool shown) { SDL_ShowCursor(shown ? SDL_ENABLE : SDL_DISABLE); }
 
-void viewport(const Box& view, float scale) {
+Pixel_rect viewport_rect(const Box& view, float scale, Vec window) {
     Vec size = view.size() * scale;
-    Vec origin = (wsize - size) * 0.5f;
-    glViewport(static_cast<GLint>(origin.x), static_cast<GLint>(origin.y),
-               static_cast<GLsizei>(size.x), static_cast<GLsizei>(size.y));
+    Vec origin = (window - size) * 0.5f;
+    return {saturate_cast<int>(origin.x), saturate_cast<int>(origin.y), saturate_cast<int>(size.x),
+            saturate_cast<int>(size.y)};
+}
+
+void viewport(const Box& view, float scale) {
+    Pixel_rect r = viewport_rect(view, scale, wsize);
+    glViewport(r.x, r.y, r.w, r.h);
 }
 
 std::string slurp(std::istream& in, std::size_t limit) {

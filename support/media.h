@@ -75,6 +75,17 @@ void stop_audio();
 // Shows or hides the mouse cursor over the window.
 void show_cursor(bool shown);
 
+// A rectangle of whole pixels: its lower left corner and its size.
+struct Pixel_rect {
+    int x, y, w, h;
+    bool operator==(const Pixel_rect&) const = default;
+};
+
+// The viewport for a view box at a scale, centred in a window of the given
+// size, each number truncated toward zero. Defined for any box and scale: a
+// number beyond int's range is held at its ends, and one that is not a number
+// is 0.
+Pixel_rect viewport_rect(const Box& view, float scale, Vec window);
 // Places the GL viewport for a view box at a scale, centred in the window.
 void viewport(const Box& view, float scale);
 

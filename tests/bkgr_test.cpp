@@ -54,7 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
         Range_case{"left_and_top_inside_a_cell", {7.9f, 16, 15.5f, 24}, 10, 10, {0, 2, 1, 3}},
         Range_case{"swapped_edges", {40, 8, 0, 8}, 10, 10, {5, 1, 0, 1}},
         // no conversion out of int's range
-        Range_case{"infinite_edges", {-INFINITY, INFINITY, INFINITY, INFINITY}, 3, 3, {0, 3, 3, 3}}),
+        Range_case{"infinite_edges", {-INFINITY, INFINITY, INFINITY, INFINITY}, 3, 3, {0, 3, 3, 3}},
+        Range_case{"far_edges", {-1e30f, 1e30f, 1e30f, 1e30f}, 3, 3, {0, 3, 3, 3}},
+        Range_case{"edges_not_a_number", {NAN, NAN, NAN, NAN}, 3, 3, {0, 0, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Tile_index, LowSixteenBitsOfTheCellLessOne) {

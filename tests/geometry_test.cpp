@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <initializer_list>
 #include <limits>
+#include <utility>
 
 using kesp::Box;
 using kesp::Grid;
@@ -168,6 +171,45 @@ TEST(Grid, MovedFromGridIsEmpty) {
     EXPECT_EQ(b.size(), 4u);
     EXPECT_EQ(a.size(), 0u);
     EXPECT_THROW(a.at(0, 0), std::out_of_range);
+}
+
+
+// Each value converted to I, with the result expected.
+template <class I, class F>
+void expect_saturated(std::initializer_list<std::pair<F, I>> cases) {
+    for (auto [v, want] : cases) EXPECT_EQ(kesp::saturate_cast<I>(v), want) << "from " << v;
+}
+
+TEST(SaturateCast, TruncatesTowardZeroInsideTheRange) {
+    expect_saturated<std::int32_t, float>({{0.0f, 0},
+                                           {-0.0f, 0},
+                                           {1.9f, 1},
+                                           {-1.9f, -1},
+                                           {2147483520.0f, 2147483520},  // the last float below 2^31
+                                           {-2147483648.0f, std::numeric_limits<std::int32_t>::min()}});
+    expect_saturated<std::int64_t, float>({{0x1.fffffep62f, 9223371487098961920}, {-0x1p63f, INT64_MIN}});
+    expect_saturated<std::uint8_t, float>({{255.9f, 255}, {-0.9f, 0}});
+    expect_saturated<std::uint32_t, double>({{4294967295.9, 4294967295u}, {-0.9, 0u}});
+    expect_saturated<std::int64_t, double>({{9223372036854774784.0, 9223372036854774784}});
+}
+
+TEST(SaturateCast, HoldsValuesBeyondTheRangeAtItsEndsAndNaNAtZero) {
+    constexpr std::int32_t lo32 = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t hi32 = std::numeric_limits<std::int32_t>::max();
+    expect_saturated<std::int32_t, float>({{nan, 0},
+                                           {-nan, 0},
+                                           {inf, hi32},
+                                           {-inf, lo32},
+                                           {1e30f, hi32},
+                                           {-1e30f, lo32},
+                                           {2147483648.0f, hi32},
+                                           {-2147483904.0f, lo32}});  // the first float below -2^31
+    expect_saturated<std::int64_t, float>({{nan, 0}, {0x1p63f, INT64_MAX}, {-0x1.000002p63f, INT64_MIN},
+                                           {inf, INT64_MAX}, {-inf, INT64_MIN}});
+    expect_saturated<std::uint8_t, float>({{256.0f, 255}, {-1.0f, 0}, {-1e30f, 0}, {inf, 255}, {nan, 0}});
+    expect_saturated<std::uint64_t, float>({{0x1p64f, UINT64_MAX}, {-inf, 0u}, {nan, 0u}});
+    expect_saturated<std::uint32_t, double>({{4294967296.0, UINT32_MAX}, {-1.0, 0u}, {1e300, UINT32_MAX},
+                                             {std::numeric_limits<double>::quiet_NaN(), 0u}});
 }
 
 }  // namespace

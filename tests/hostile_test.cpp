@@ -429,6 +429,28 @@ TEST_F(Hostile_test, RottenFrameTruncatesTowardZero) {
     }
 }
 
+// Too far for 64 bits: the frame of the nearest end of their range, 2^63 - 1
+// being 3 modulo 4 and -2^63 being 0; not a number: frame 0.
+TEST_F(Hostile_test, RottenFrameOfAPositionBeyondAnyMap) {
+    struct Case {
+        float x;
+        bool facing_left;
+        int frame;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] = {{nan, false, 0},   {nan, true, 0},     {inf, false, 3},     {-inf, false, 0},
+                          {inf, true, 0},    {-inf, true, 3},    {1e30f, false, 3},   {-1e30f, false, 0},
+                          {1e30f, true, 0},  {-1e30f, true, 3},  {0x1p66f, false, 3}, {-0x1p66f, false, 0}};
+    auto* rotten = add<Mob_rotten>("rotten", {0, 0});
+    ASSERT_NE(rotten, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "x " << c.x << (c.facing_left ? " facing left" : ""));
+        rotten->pos = {c.x, 0};
+        rotten->flags = c.facing_left ? Body::flip : 0;
+        EXPECT_EQ(rotten->cycle_frame(), c.frame);
+    }
+}
+
 // The bones.
 
 class Bones_test : public Hostile_test {
@@ -975,6 +997,31 @@ TEST_F(Crawler_test, SpriteLiesOnTheFaceItHolds) {
         const auto seen = look(c->pos.floor());
         ASSERT_TRUE(seen);
         EXPECT_EQ(*seen, (Look{crawler_sheet, k.frame, k.quarters}));
+    }
+}
+
+// Along its direction too far for 64 bits: the frame of the nearest end of
+// their range, 2^63 - 1 being odd; not a number, as an infinity across the
+// direction makes it: frame 0.
+TEST_F(Crawler_test, FrameOfAPositionBeyondAnyMap) {
+    struct Case {
+        int dir;
+        Vec pos;
+        int frame;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] = {
+        {0, {inf, 100}, 1},     {0, {-inf, 100}, 0},   {2, {inf, 100}, 0},    {2, {-inf, 100}, 1},
+        {0, {1e30f, 100}, 1},   {0, {-1e30f, 100}, 0}, {3, {100, -1e30f}, 1}, {1, {100, -1e30f}, 0},
+        {0, {nan, 100}, 0},     {1, {100, nan}, 0},    {1, {inf, 100}, 0},    {255, {1e30f, 100}, 1},
+    };
+    auto* c = add<Mob_crawler>("crawler", {100, 100});
+    ASSERT_NE(c, nullptr);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << "direction " << k.dir << " at " << k.pos.x << ", " << k.pos.y);
+        c->dir = static_cast<std::uint8_t>(k.dir);
+        c->pos = k.pos;
+        EXPECT_EQ(c->cycle_frame(), k.frame);
     }
 }
 

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -69,6 +71,53 @@ TEST(Pacing, TheTickCountWrappingAroundKeepsThePace) {
 TEST(Pacing, ALongRunDoesNotOverflow) {
     kesp::Fps clock{0, 3000000};  // 3e9 ms of frames would overflow 32 bits
     EXPECT_EQ(kesp::pace_frame(clock, 0, 1000), 3000001);
+}
+
+struct Viewport_case {
+    const char* what;
+    kesp::Box view;
+    float scale;
+    kesp::Vec window;
+    kesp::Pixel_rect want;
+};
+
+void expect_viewports(std::initializer_list<Viewport_case> cases) {
+    for (const Viewport_case& c : cases) {
+        const kesp::Pixel_rect r = kesp::viewport_rect(c.view, c.scale, c.window);
+        EXPECT_EQ(r, c.want) << c.what << ": got " << r.x << ", " << r.y << ", " << r.w << " x " << r.h;
+    }
+}
+
+constexpr float _inf = std::numeric_limits<float>::infinity();
+constexpr float _nan = std::numeric_limits<float>::quiet_NaN();
+constexpr int _lo = std::numeric_limits<int>::min();
+constexpr int _hi = std::numeric_limits<int>::max();
+
+TEST(Viewport, CentresTheScaledBoxTruncatingTowardZero) {
+    expect_viewports({
+        {"doubled", {0, 100, 0, 50}, 2, {320, 200}, {60, 50, 200, 100}},
+        {"half a pixel left over", {0, 101, 0, 51}, 1, {320, 200}, {109, 74, 101, 51}},
+        {"wider than the window", {0, 385, 0, 216}, 1, {320, 200}, {-32, -8, 385, 216}},
+        {"scale 0", {0, 384, 0, 216}, 0, {320, 200}, {160, 100, 0, 0}},
+        {"a window of no size", {0, 384, 0, 216}, 0, {0, 0}, {0, 0, 0, 0}},
+        {"a window of no size at scale 1", {0, 384, 0, 216}, 1, {0, 0}, {-192, -108, 384, 216}},
+    });
+}
+
+// Far beyond any window: held at int's ends; not a number: 0.
+TEST(Viewport, AnyBoxOrScaleGivesARectangle) {
+    expect_viewports({
+        {"an edge not a number", {0, _nan, 0, 50}, 2, {320, 200}, {0, 50, 0, 100}},
+        {"scale not a number", {0, 100, 0, 50}, _nan, {320, 200}, {0, 0, 0, 0}},
+        {"an edge at infinity", {0, _inf, 0, 50}, 1, {320, 200}, {_lo, 75, _hi, 50}},
+        {"edges from minus infinity", {-_inf, 0, -_inf, 0}, 1, {320, 200}, {_lo, _lo, _hi, _hi}},
+        {"a box parked at infinity", {_inf, _inf, _inf, _inf}, 1, {320, 200}, {0, 0, 0, 0}},
+        {"1e30 wide", {0, 1e30f, 0, 50}, 1, {320, 200}, {_lo, 75, _hi, 50}},
+        {"1e30 wide the wrong way", {1e30f, 0, 0, 50}, 1, {320, 200}, {_hi, 75, _lo, 50}},
+        {"scale 1e30", {0, 100, 0, 50}, 1e30f, {320, 200}, {_lo, _lo, _hi, _hi}},
+        {"scale minus infinity", {0, 100, 0, 50}, -_inf, {320, 200}, {_hi, _hi, _lo, _lo}},
+        {"an empty box at infinite scale", {0, 0, 0, 0}, _inf, {320, 200}, {0, 0, 0, 0}},
+    });
 }
 
 TEST(Slurp, ReadsTheWholeStream) {

@@ -235,6 +235,40 @@ TEST_F(Player_test, TheFrameFollowsTheTableRowsInOrder) {
     }
 }
 
+// A position too far for 64 bits strides on the frame of the nearest end of
+// their range: 2^63 - 1 and -2^63 as unsigned both divide by 6 to cycle frame 1.
+// One not a number strides on frame 0.
+TEST_F(Player_test, TheStrideOfAPositionBeyondAnyMap) {
+    struct Case {
+        const char* what;
+        float x;
+        float vel;
+        int frame;
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const Case cases[] = {
+        {"walk at x not a number", nan, 1, 1 + 0},
+        {"walk at x not a number facing left", nan, -1, 1 + 0},
+        {"walk at x infinity", inf, 1, 1 + 1},
+        {"walk at x minus infinity", -inf, 1, 1 + 1},
+        {"walk at x infinity facing left", inf, -1, 1 + 1},
+        {"run at x 1e30", 1e30f, 3, 11 + 1},
+        {"run at x -1e30 facing left", -1e30f, -3, 11 + 1},
+        {"run at x 2^63", 0x1p63f, 3, 11 + 1},
+        {"walk at x 2^62 + 3 * 2^39, within range", 0x1.000006p62f, 1, 1 + 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        build(60, standing(100));
+        settle();
+        p->pos.x = c.x;
+        p->vel = {c.vel, 0};
+        hold(c.vel < 0 ? 1.0f : 0.0f, c.vel < 0 ? 0.0f : 1.0f);
+        update_alone();
+        EXPECT_EQ(p->frame, c.frame);
+    }
+}
+
 TEST_F(Player_test, StepAndSkidSoundsPlayOnlyWhenTheFrameChangesToThem) {
     build(60, standing(100));
     settle();

@@ -1,6 +1,7 @@
 #include "source.h"
 
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -97,7 +98,8 @@ double parse_number(const Source& source, const std::string& word)
     double v = 0;
     const char* end = word.data() + word.size();
     const auto [p, ec] = std::from_chars(word.data(), end, v);
-    if (ec != std::errc() || p != end)
+    // The conversion also reads "inf" and "nan", which no quantity here can be.
+    if (ec != std::errc() || p != end || !std::isfinite(v))
         source.fail("expected a number, got \"" + word + "\"");
     return v;
 }

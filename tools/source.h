@@ -54,7 +54,8 @@ private:
     std::map<std::string, bool> used;
 };
 
-// Parses a whole decimal number, failing with the source's position.
+// Parses a word that is wholly a finite decimal number, failing with the
+// source's position otherwise.
 double parse_number(const Source& source, const std::string& word);
 int parse_int(const Source& source, const std::string& word);
 // "WxH" into two positive integers.

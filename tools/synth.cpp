@@ -16,6 +16,20 @@ namespace {
 
 enum class Shape { square, triangle, saw, sine, noise };
 
+// The longest a tone, a note's release or a song may last, in seconds: far past
+// any of them, and short enough that every sample position stays within a WAV
+// file at any rate.
+constexpr int _longest = 3600;
+
+// The noise seed: a whole number of 32 bits, fractions dropped.
+std::uint32_t parse_seed(const Source& src, Options& o)
+{
+    const double seed = o.number("seed", 1);
+    if (!(seed >= 0 && seed < 4294967296.0))
+        src.fail("seed must lie between 0 and 4294967295");
+    return static_cast<std::uint32_t>(seed);
+}
+
 Shape parse_shape(const Source& src, const std::string& name)
 {
     static const std::map<std::string, Shape> shapes{{"square", Shape::square},
@@ -84,10 +98,12 @@ void add_tone(const Source& src, Wave& wave, const std::vector<std::string>& w)
     const double volume = o.number("volume", 0.5), attack = o.number("attack", 0.002);
     const double curve = o.number("curve", 2), duty = o.number("duty", 0.5);
     const double vibrato = o.number("vibrato", 0), depth = o.number("depth", 0);
-    const auto seed = static_cast<std::uint32_t>(o.number("seed", 1));
+    const std::uint32_t seed = parse_seed(src, o);
     o.finish();
     if (length <= 0 || from <= 0 || to <= 0 || start < 0 || attack < 0 || attack > length)
         src.fail("a tone needs length > 0, frequencies > 0, start >= 0 and 0 <= attack <= length");
+    if (start + length > _longest)
+        src.fail("a tone must end within " + std::to_string(_longest) + " seconds");
 
     Oscillator osc(shape, duty, seed);
     const auto first = static_cast<std::size_t>(start * wave.rate);
@@ -149,10 +165,12 @@ Instrument parse_instrument(const Source& src, const std::vector<std::string>& w
     in.pitch = o.number("pitch", in.pitch);
     in.drop = o.number("drop", in.drop);
     in.droptime = o.number("droptime", in.droptime);
-    in.seed = static_cast<std::uint32_t>(o.number("seed", 1));
+    in.seed = parse_seed(src, o);
     o.finish();
     if (in.attack < 0 || in.decay < 0 || in.release < 0 || in.drop <= 0 || in.droptime <= 0)
         src.fail("attack, decay and release must not be negative; drop and droptime must be positive");
+    if (in.release > _longest)
+        src.fail("release must not pass " + std::to_string(_longest) + " seconds");
     return in;
 }
 
@@ -334,6 +352,8 @@ Wave read_music(const std::filesystem::path& path)
     int total = 0;
     for (const Pattern* p : song)
         total += p->steps;
+    if (total * step_time > _longest)
+        throw std::runtime_error(path.string() + ": the song lasts longer than " + std::to_string(_longest) + " seconds");
     wave.samples.assign(static_cast<std::size_t>(total * step_time * wave.rate), 0.f);
     int at = 0;
     for (const Pattern* p : song) {
