@@ -1,5 +1,6 @@
 #include "support/media.h"
 
+#include "common/game_files.h"
 #include "common/log_record.h"
 #include "common/process.h"
 
@@ -261,18 +262,9 @@ TEST(Media, PacesFramesToTheConfiguredRate) {
                 testing::ExitedWithCode(0), "");
 }
 
-// A short mono 16-bit WAV of silence.
-std::string tiny_wav() {
-    auto u32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
-    std::string data(2000, '\0');
-    return "RIFF" + u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(22050) +
-           u32(44100) + u16(2) + u16(16) + "data" + u32(data.size()) + data;
-}
-
 void child_loads_sounds_and_music_and_counts_plays() {
     test::Temp_dir t;
-    test::write_file(t / "a.wav", tiny_wav());
+    test::write_silent_wav(t / "a.wav", 1000);
     open_window(64, 64);
     kesp::Media_lock media("Quorla test");
     auto sound = kesp::load_audio(t / "a.wav", 1);
@@ -296,7 +288,7 @@ TEST(Audio, LoadsSoundsAndMusicAndCountsPlays) {
 void child_loads_silently_without_audio() {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     test::Temp_dir t;
-    test::write_file(t / "a.wav", tiny_wav());
+    test::write_silent_wav(t / "a.wav", 1000);
     open_window(64, 64);
     test::Log_record log;
     kesp::Media_lock media("Quorla test");
