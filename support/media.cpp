@@ -111,7 +111,7 @@ bool init_video(const std::string& title) {
 
     // Many drivers refuse an interval; the pacing still holds the frame rate.
     if (SDL_GL_SetSwapInterval(conf.vsync ? 1 : 0) != 0)
-        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError());
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "can't set vsync: %s", SDL_GetError());
 
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);

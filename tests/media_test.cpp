@@ -167,7 +167,8 @@ void child_warns_when_the_swap_interval_is_refused() {
 }
 
 TEST(Media, ARefusedSwapIntervalIsAWarningNotAFailure) {
-    EXPECT_EXIT(child_warns_when_the_swap_interval_is_refused(), testing::ExitedWithCode(0), "WARN: ");
+    EXPECT_EXIT(child_warns_when_the_swap_interval_is_refused(), testing::ExitedWithCode(0),
+                "WARN: can't set vsync: [^\n]+\n");
 }
 
 void child_runs_without_audio_after_a_warning() {
