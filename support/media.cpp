@@ -206,12 +206,15 @@ std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float prede
     if (!mixer) return std::make_unique<Audio>(nullptr, nullptr);
     Mix_Chunk* chunk = nullptr;
     Mix_Music* music = nullptr;
-    if (predecode != 0)  // a NaN is non-zero too
-        chunk = Mix_LoadWAV(path.string().c_str());
-    else
+    if (predecode != 0) {  // a NaN is non-zero too
+        // Opened here: given a file that can't be opened, the mixer would only
+        // say that it got no stream.
+        if (SDL_RWops* file = SDL_RWFromFile(path.string().c_str(), "rb")) chunk = Mix_LoadWAV_RW(file, 1);
+    } else {
         music = Mix_LoadMUS(path.string().c_str());
+    }
     if (!chunk && !music) {
-        log_sdl_error();
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": %s", path.string().c_str(), SDL_GetError());
         return nullptr;
     }
     return std::make_unique<Audio>(chunk, music);

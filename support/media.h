@@ -64,8 +64,8 @@ private:
 };
 
 // predecode non-zero (NaN counts) decodes the whole file now; otherwise it is
-// streamed. Null after logging the platform's error. Without audio open, a
-// silent audio that plays nothing, and nothing is logged.
+// streamed. Null after logging the file and the platform's error. Without audio
+// open, a silent audio that plays nothing, and nothing is logged.
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
 // Plays a sound once; a null sound plays nothing.
 void play_audio(const Audio* audio);

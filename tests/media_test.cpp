@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -313,16 +314,26 @@ TEST(Audio, WithoutADeviceLoadsGiveSilentAudioAndLogNothing) {
     EXPECT_EXIT(child_loads_silently_without_audio(), testing::ExitedWithCode(0), "");
 }
 
-// With audio open, each file that can't be loaded is null after an error.
+// With audio open, each file that can't be loaded is null after one error line
+// naming it and giving the mixer's reason.
 void child_gives_null_for_a_file_it_cannot_load() {
+    test::Temp_dir t;
+    test::write_file(t / "noise.wav", "not a sound at all");
     open_window(64, 64);
     kesp::Media_lock media("Quorla test");
     if (!media || !kesp::mixer) std::exit(2);
-    test::Log_record log;
-    if (kesp::load_audio("/nonexistent/sound.wav", 1) || kesp::load_audio("/nonexistent/music.ogg", 0))
-        std::exit(3);
+    struct Case { std::filesystem::path file; float predecode; };
+    const Case cases[] = {
+        {"/nonexistent/sound.wav", 1}, {"/nonexistent/music.ogg", 0}, {t / "noise.wav", 1}, {t / "noise.wav", 0}};
+    for (const Case& c : cases) {
+        test::Log_record log;
+        if (kesp::load_audio(c.file, c.predecode)) std::exit(3);
+        const std::string line = "\"" + c.file.string() + "\": " + SDL_GetError();
+        if (log.problems() != std::vector<std::string>{line} || log.errors(line) != 1) std::exit(4);
+        if (std::string(SDL_GetError()).empty()) std::exit(5);
+    }
     kesp::play_audio(nullptr);
-    std::exit(log.problems().size() == 2 ? 0 : 4);
+    std::exit(0);
 }
 
 TEST(Audio, LoadFailureIsNullAndNullPlaysNothing) {
