@@ -399,4 +399,32 @@ TEST_F(Program_test, AMapThatCannotBePlayedEndsInOneLineNamingTheFileAndThePlace
     }
 }
 
+// --- music
+
+using Program_music = Program_settings;
+
+// The game plays and the menu action ends it, whatever its music: none asks for
+// nothing and logs nothing.
+TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
+    struct Case { const char* what; std::string properties; std::string warning; };
+    const Case cases[] = {
+        {"no music", R"([{"name":"title","value":"Test"}])", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::write_file(map, replaced(_map, R"([{"name":"title","value":"Test"}])", c.properties));
+        test::write_file(user_settings(), _settings);
+        fs::remove(state("bkgr.png"));
+        ASSERT_NO_FATAL_FAILURE(start());
+        EXPECT_EQ(play_and_quit(), 0) << err().substr(0, 4096);
+        const std::string text = err();
+        EXPECT_LT(text.size(), 64u * 1024) << text.substr(0, 4096);
+        EXPECT_EQ(text.find("ERROR: "), std::string::npos) << text.substr(0, 4096);
+        if (c.warning.empty())
+            EXPECT_EQ(text.find("WARN: \""), std::string::npos) << text;
+        else
+            EXPECT_NE(text.find(c.warning), std::string::npos) << text.substr(0, 4096);
+    }
+}
+
 }  // namespace
