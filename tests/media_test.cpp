@@ -6,9 +6,13 @@
 
 #include <GL/glew.h>
 #include <SDL.h>
+#include <SDL_mixer.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -338,6 +342,40 @@ void child_gives_null_for_a_file_it_cannot_load() {
 
 TEST(Audio, LoadFailureIsNullAndNullPlaysNothing) {
     EXPECT_EXIT(child_gives_null_for_a_file_it_cannot_load(), testing::ExitedWithCode(0), "");
+}
+
+// Music that the mixer can't say lasts a while plays once, after a warning naming
+// it. Looped, a MIDI file that ends as soon as it starts would never let the
+// audio callback return, and every later call into the mixer would wait for it.
+void child_plays_music_it_cannot_loop_once() {
+    alarm(60);  // a hang ends the child instead of the test run
+    test::Temp_dir t;
+    test::write_silent_wav(t / "song.wav", 2205);
+    test::write_empty_midi(t / "empty.mid");
+    open_window(64, 64);
+    kesp::Media_lock media("Quorla test");
+    if (!media || !kesp::mixer) std::exit(2);
+    test::Log_record log;
+    std::unique_ptr<kesp::Audio> song = kesp::load_audio(t / "song.wav", 0);
+    if (!song || !song->loops() || !log.problems().empty()) std::exit(3);
+    std::unique_ptr<kesp::Audio> empty = kesp::load_audio(t / "empty.mid", 0);
+    if (!empty || empty->loops()) std::exit(4);
+    const std::string named = "\"" + (t / "empty.mid").string() + "\": can't loop music of ";
+    if (log.problems().size() != 1 || log.problems()[0].rfind(named, 0) != 0 || log.errors(log.problems()[0]) != 0)
+        std::exit(5);
+    // Whole callbacks have run with the music playing: each one ends in the
+    // post-mix hook.
+    static std::atomic<int> mixed{0};
+    Mix_SetPostMix([](void*, Uint8*, int) { ++mixed; }, nullptr);
+    empty->play();
+    const int start = mixed;
+    while (mixed < start + 3) SDL_Delay(10);
+    kesp::stop_audio();
+    std::exit(0);
+}
+
+TEST(Audio, MusicThatCantLoopPlaysOnceWithoutHanging) {
+    EXPECT_EXIT(child_plays_music_it_cannot_loop_once(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The real program on the test's X display, with its own directories: the ways
 // it ends and what each of them leaves on disk.
+#include "common/game_files.h"
 #include "common/gl_window.h"
 #include "common/permissions.h"
 #include "common/process.h"
@@ -404,11 +405,16 @@ TEST_F(Program_test, AMapThatCannotBePlayedEndsInOneLineNamingTheFileAndThePlace
 using Program_music = Program_settings;
 
 // The game plays and the menu action ends it, whatever its music: none asks for
-// nothing and logs nothing.
+// nothing and logs nothing, and one the mixer can't loop plays once after a
+// warning naming it, without flooding the log or blocking the game.
 TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
+    const fs::path empty_midi = map.parent_path() / "empty.mid";
+    test::write_empty_midi(empty_midi);
     struct Case { const char* what; std::string properties; std::string warning; };
     const Case cases[] = {
         {"no music", R"([{"name":"title","value":"Test"}])", ""},
+        {"music of zero length", R"([{"name":"music","value":"empty.mid"}])",
+         "WARN: \"" + empty_midi.string() + "\": can't loop music of "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
