@@ -12,8 +12,11 @@
 
 #include <GL/glew.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -121,6 +124,12 @@ long long Mobs::load_frames(const std::string& name, int cols, int rows) {
 
 const kesp::Audio* Mobs::load_audio(const std::string& name) {
     if (auto found = sounds.find(name); found != sounds.end()) return found->second.get();
-    auto path = kesp::paths.data.r(basedir / "sound" / name);
-    return sounds.emplace(name, kesp::load_audio(path, 1)).first->second.get();
+    const std::filesystem::path file = basedir / "sound" / name;
+    const std::filesystem::path path = kesp::paths.data.r(file);
+    std::unique_ptr<kesp::Audio> sound;
+    if (path.empty())  // in no data folder; the search listed where it looked
+        kesp::log_error("\"%s\": %s", file.string().c_str(), std::strerror(ENOENT));
+    else
+        sound = kesp::load_audio(path, 1);
+    return sounds.emplace(name, std::move(sound)).first->second.get();
 }

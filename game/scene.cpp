@@ -245,6 +245,7 @@ void Loader::parse_object(const kesp::Json_obj& object) {
 }
 
 void Loader::load_background_music() {
+    if (music.empty()) return;  // the map asks for none
     // Streamed while it plays; without audio or a loadable file the game runs silent.
     scene.music = kesp::load_audio(music, 0);
     if (scene.music) scene.music->play();

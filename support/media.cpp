@@ -111,7 +111,7 @@ bool init_video(const std::string& title) {
 
     // Many drivers refuse an interval; the pacing still holds the frame rate.
     if (SDL_GL_SetSwapInterval(conf.vsync ? 1 : 0) != 0)
-        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError());
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "can't set vsync: %s", SDL_GetError());
 
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
@@ -197,24 +197,46 @@ Audio::~Audio() {
 void Audio::play() const {
     ++played;
     if (chunk) Mix_PlayChannel(-1, chunk, 0);
-    if (music) Mix_PlayMusic(music, -1);
+    if (music) Mix_PlayMusic(music, loop ? -1 : 1);
 }
+
+namespace {
+
+// Whether the mixer can loop the music: it knows that the music lasts a while.
+// FluidSynth, asked to loop a MIDI file that ends as soon as it starts, restarts
+// it for ever inside the audio callback, which holds the audio lock, so the game
+// blocks at its next sound. The mixer gives no length for any MIDI file played
+// by FluidSynth, and 0 for an empty one played by Timidity. Other music plays
+// once: a real tune of unknown length is still heard, and music that stops is
+// better than a game that freezes.
+bool loopable(Mix_Music* music, const std::filesystem::path& path) {
+    const double seconds = Mix_MusicDuration(music);
+    if (seconds > 0) return true;
+    SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": can't loop music of %s length; it plays once",
+                path.string().c_str(), seconds == 0 ? "zero" : "unknown");
+    return false;
+}
+
+}  // namespace
 
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode) {
     // Without a device there is nothing to decode for; "no audio available" was
     // said once at set-up, so each file stays quiet.
-    if (!mixer) return std::make_unique<Audio>(nullptr, nullptr);
+    if (!mixer) return std::make_unique<Audio>(nullptr, nullptr, false);
     Mix_Chunk* chunk = nullptr;
     Mix_Music* music = nullptr;
-    if (predecode != 0)  // a NaN is non-zero too
-        chunk = Mix_LoadWAV(path.string().c_str());
-    else
+    if (predecode != 0) {  // a NaN is non-zero too
+        // Opened here: given a file that can't be opened, the mixer would only
+        // say that it got no stream.
+        if (SDL_RWops* file = SDL_RWFromFile(path.string().c_str(), "rb")) chunk = Mix_LoadWAV_RW(file, 1);
+    } else {
         music = Mix_LoadMUS(path.string().c_str());
+    }
     if (!chunk && !music) {
-        log_sdl_error();
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": %s", path.string().c_str(), SDL_GetError());
         return nullptr;
     }
-    return std::make_unique<Audio>(chunk, music);
+    return std::make_unique<Audio>(chunk, music, music && loopable(music, path));
 }
 
 void play_audio(const Audio* audio) {

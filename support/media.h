@@ -47,25 +47,29 @@ extern Fps _fps;
 // A sound decoded at load time or music streamed while it plays; frees itself.
 class Audio {
 public:
-    Audio(Mix_Chunk* chunk, _Mix_Music* music) : chunk(chunk), music(music) {}
+    Audio(Mix_Chunk* chunk, _Mix_Music* music, bool loop) : chunk(chunk), music(music), loop(loop) {}
     ~Audio();
     Audio(const Audio&) = delete;
     Audio& operator=(const Audio&) = delete;
 
-    // Plays once; music loops forever.
+    // Plays once; music loops forever when loops().
     void play() const;
     // How often play was called: lets a caller see what was played.
     int plays() const { return played; }
+    // Whether play loops: music that the mixer can loop.
+    bool loops() const { return loop; }
 
 private:
     Mix_Chunk* chunk;
     _Mix_Music* music;
+    bool loop;
     mutable int played = 0;
 };
 
 // predecode non-zero (NaN counts) decodes the whole file now; otherwise it is
-// streamed. Null after logging the platform's error. Without audio open, a
-// silent audio that plays nothing, and nothing is logged.
+// streamed, and loops only when the mixer knows it lasts a while (else it plays
+// once, after a warning). Null after logging the file and the platform's error.
+// Without audio open, a silent audio that plays nothing, and nothing is logged.
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
 // Plays a sound once; a null sound plays nothing.
 void play_audio(const Audio* audio);

@@ -9,11 +9,13 @@
 #include "common/game_files.h"
 #include "common/log_record.h"
 #include "common/gl_window.h"
+#include "common/log_record.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -405,6 +407,23 @@ TEST_F(Mobs_test, SoundsAreReadOncePerFileName) {
     files->sound("step.wav");
     EXPECT_EQ(mobs().load_audio("step.wav"), nullptr);
     EXPECT_EQ(mobs().sounds.size(), 2u);
+}
+
+// One error line names the file and says why: the search found it in no data
+// folder, or the mixer could not read it.
+TEST_F(Mobs_test, ASoundThatFailsToLoadIsAnErrorNamingTheFile) {
+    const std::filesystem::path noise = files->data() / "sound" / "noise.wav";
+    test::write_file(noise, "not a sound at all");
+    struct Case { const char* name; std::string named; const char* why; };  // no why: the mixer's
+    const Case cases[] = {{"step.wav", "\"quorla/sound/step.wav\": ", std::strerror(ENOENT)},
+                          {"noise.wav", "\"" + noise.string() + "\": ", nullptr}};
+    for (const Case& c : cases) {
+        test::Log_record log;
+        EXPECT_EQ(mobs().load_audio(c.name), nullptr) << c.name;
+        const std::string line = c.named + (c.why ? c.why : SDL_GetError());
+        EXPECT_EQ(log.problems(), std::vector<std::string>{line}) << c.name;
+        EXPECT_EQ(log.errors(line), 1) << c.name;
+    }
 }
 
 TEST_F(Mobs_test, DestructionWritesTheAtlasToTheStateFolder) {

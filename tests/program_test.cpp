@@ -1,5 +1,6 @@
 // The real program on the test's X display, with its own directories: the ways
 // it ends and what each of them leaves on disk.
+#include "common/game_files.h"
 #include "common/gl_window.h"
 #include "common/permissions.h"
 #include "common/process.h"
@@ -513,6 +514,36 @@ TEST_F(Program_settings, ASettingsFileThePlayerKeepsIsNotReplaced) {
             after.erase(name);
         }
         EXPECT_EQ(after, before);
+    }
+}
+
+using Program_music = Program_settings;
+
+// The game plays and the menu action ends it, whatever its music: none asks for
+// nothing and logs nothing, and one the mixer can't loop plays once after a
+// warning naming it, without flooding the log or blocking the game.
+TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
+    const fs::path empty_midi = map.parent_path() / "empty.mid";
+    test::write_empty_midi(empty_midi);
+    struct Case { const char* what; std::string properties; std::string warning; };
+    const Case cases[] = {
+        {"no music", R"([{"name":"title","value":"Test"}])", ""},
+        {"music of zero length", R"([{"name":"music","value":"empty.mid"}])",
+         "WARN: \"" + empty_midi.string() + "\": can't loop music of "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::write_file(map, replaced(_map, R"([{"name":"title","value":"Test"}])", c.properties));
+        test::write_file(user_settings(), _settings);
+        ASSERT_NO_FATAL_FAILURE(start());
+        EXPECT_EQ(play_and_quit(), 0) << err().substr(0, 4096);
+        const std::string text = err();
+        EXPECT_LT(text.size(), 64u * 1024) << text.substr(0, 4096);
+        EXPECT_EQ(text.find("ERROR: "), std::string::npos) << text.substr(0, 4096);
+        if (c.warning.empty())
+            EXPECT_EQ(text.find("WARN: \""), std::string::npos) << text;
+        else
+            EXPECT_NE(text.find(c.warning), std::string::npos) << text.substr(0, 4096);
     }
 }
 

@@ -55,4 +55,11 @@ void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples) 
     write_file(path, wav);
 }
 
+void write_empty_midi(const std::filesystem::path& path) {
+    // Format 0, one track, 96 ticks a beat; the track is one event, End of Track.
+    const char midi[] = "MThd\0\0\0\6\0\0\0\1\0\x60"
+                        "MTrk\0\0\0\4\0\xff\x2f\0";
+    write_file(path, std::string(midi, sizeof midi - 1));
+}
+
 }  // namespace test

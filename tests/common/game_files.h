@@ -40,5 +40,7 @@ private:
 
 // samples of silence as a 16-bit mono PCM WAV file at 22050 Hz.
 void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples);
+// A valid MIDI file whose one track holds only its end: music of zero length.
+void write_empty_midi(const std::filesystem::path& path);
 
 }  // namespace test
