@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <utility>
 
 namespace {
 
@@ -49,6 +48,15 @@ const Kind _kinds[] = {
     {"splat", _make<Mob_splat>},
     {"thorns", _make<Mob_thorns>},
 };
+
+// Where a sheet or sound of the game's data is; empty, after an error naming it,
+// when no data folder holds it (the search has listed every folder it tried).
+std::filesystem::path _data_file(const char* folder, const std::string& name) {
+    const std::filesystem::path file = basedir / folder / name;
+    std::filesystem::path path = kesp::paths.data.r(file);
+    if (path.empty()) kesp::log_error("\"%s\": %s", file.string().c_str(), std::strerror(ENOENT));
+    return path;
+}
 
 }  // namespace
 
@@ -115,8 +123,7 @@ Mob* Mobs::construct(const std::string& type, const kesp::Vec& center, const kes
 
 long long Mobs::load_frames(const std::string& name, int cols, int rows) {
     if (auto found = sheets.find(name); found != sheets.end()) return found->second;
-    // A sheet found nowhere was logged by the search, with its name and every folder.
-    auto path = kesp::paths.data.r(basedir / "texture" / name);
+    auto path = _data_file("texture", name);
     long long first = path.empty() ? -1 : sprites.load(path, cols, rows, -1);
     sheets.emplace(name, first);
     return first;
@@ -124,12 +131,6 @@ long long Mobs::load_frames(const std::string& name, int cols, int rows) {
 
 const kesp::Audio* Mobs::load_audio(const std::string& name) {
     if (auto found = sounds.find(name); found != sounds.end()) return found->second.get();
-    const std::filesystem::path file = basedir / "sound" / name;
-    const std::filesystem::path path = kesp::paths.data.r(file);
-    std::unique_ptr<kesp::Audio> sound;
-    if (path.empty())  // in no data folder; the search listed where it looked
-        kesp::log_error("\"%s\": %s", file.string().c_str(), std::strerror(ENOENT));
-    else
-        sound = kesp::load_audio(path, 1);
-    return sounds.emplace(name, std::move(sound)).first->second.get();
+    auto path = _data_file("sound", name);
+    return sounds.emplace(name, path.empty() ? nullptr : kesp::load_audio(path, 1)).first->second.get();
 }
