@@ -12,11 +12,13 @@ namespace kesp {
 
 namespace {
 
-// Byte classes of the tokenizer.
+// Byte classes of the tokenizer. _lead4 is the first byte of a four-byte UTF-8
+// sequence, a character beyond the Basic Multilingual Plane: text inside a
+// string, invalid anywhere else.
 enum : unsigned char {
     _invalid, _lbracket, _rbracket, _lbrace, _rbrace, _comma, _colon, _quote, _backslash,
     _slash, _a, _b, _cd, _e, _f, _l, _n, _r, _s, _t, _u, _zero, _digit, _minus, _plus,
-    _point, _upper_e, _upper_hex, _other, _space, _end,
+    _point, _upper_e, _upper_hex, _other, _space, _end, _lead4,
     _classes
 };
 
@@ -45,7 +47,9 @@ constexpr std::array<unsigned char, 256> _make_group()
 {
     std::array<unsigned char, 256> g{};
     for (int b = 0; b < 256; ++b)
-        g[b] = b < 0x20 || b >= 0xF0 ? _invalid : _other;
+        g[b] = b < 0x20 || b >= 0xF5 ? _invalid : _other;
+    for (int b = 0xF0; b <= 0xF4; ++b)
+        g[b] = _lead4;
     g[0] = _end;
     g['\t'] = g['\n'] = g['\r'] = g[' '] = _space;
     g['['] = _lbracket;
@@ -85,10 +89,10 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     for (auto& v : t)
         v = -1;
     auto set = [&](int s, int c, int v) { t[_cell(s, c)] = static_cast<signed char>(v); };
-    // A finished token ends before any byte but an invalid one.
+    // A finished token ends before any byte that may stand outside a string.
     auto rest = [&](int s, int v) {
         for (int c = _invalid + 1; c < _classes; ++c)
-            if (t[_cell(s, c)] == -1)
+            if (c != _lead4 && t[_cell(s, c)] == -1)
                 set(s, c, v);
     };
     auto digits = [&](int s, int v) {
@@ -156,6 +160,7 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     set(_in_string, _quote, 28);
     set(_in_string, _backslash, 23);
     set(_in_string, _end, _nul_in_string);
+    set(_in_string, _lead4, _in_string);
     rest(_in_string, _in_string);
     for (int c : {_quote, _backslash, _slash, _b, _f, _n, _r, _t})
         set(23, c, _in_string);

@@ -113,6 +113,16 @@ const Token_case _token_cases[] = {
     {"\"\"", {{4, "\"\""}, {0, ""}}},
     {"\"a\tb\nc\rd\"", {{4, "\"a\tb\nc\rd\""}, {0, ""}}},
     {"\"\x7F\x80\xC3\xA9\xEF\"", {{4, "\"\x7F\x80\xC3\xA9\xEF\""}, {0, ""}}},
+    // Characters beyond the Basic Multilingual Plane in raw UTF-8: every lead byte
+    // of a four-byte sequence, at a string's start and end, in a key and a value.
+    {"\"\xF0\x9F\x98\x80\"", {{4, "\"\xF0\x9F\x98\x80\""}, {0, ""}}},
+    {"{\"\xF4\x8F\xBF\xBF\":\"x\xF1\x80\x80\x80\xF2\x80\x80\x80\xF3\x80\x80\x80\"}",
+     {{7, "{"},
+      {4, "\"\xF4\x8F\xBF\xBF\""},
+      {10, ":"},
+      {4, "\"x\xF1\x80\x80\x80\xF2\x80\x80\x80\xF3\x80\x80\x80\""},
+      {8, "}"},
+      {0, ""}}},
     {R"("\"\\\/\b\f\n\r\t")", {{4, R"("\"\\\/\b\f\n\r\t")"}, {0, ""}}},
     {R"("\u00E9\u00e9\uABCD\uabcd\u0000")", {{4, R"("\u00E9\u00e9\uABCD\uabcd\u0000")"}, {0, ""}}},
     // A NUL inside a string is an ordinary byte; outside one it ends the text.
@@ -206,8 +216,10 @@ const Reject_case _reject_cases[] = {
     {"short_unicode", R"("\u00")", _syntax, "~~~~~^"},
     {"unicode_non_hex", R"("\u00G0")", _syntax, "~~~~~^"},
     {"control_in_string", "\"a\x01\"", _syntax, "~~^"},
-    {"f0_in_string", "\"\xF0\x9F\x98\x80\"", _syntax, "~^"},
+    {"f5_in_string", "\"\xF5\"", _syntax, "~^"},
     {"ff_in_string", "\"\xFF\"", _syntax, "~^"},
+    {"f5_after_emoji", "\"\xF0\x9F\x98\x80\xF5\"", _syntax, "~~~~~^"},
+    {"f0_after_backslash", "\"\\\xF0\x9F\x98\x80\"", _syntax, "~~^"},
     // An unfinished string is reported on itself and the end of the text.
     {"unterminated_string", "[\"abc", _syntax, " ~~~~^"},
     {"unterminated_after_escape", "\"a\\", _syntax, "~~~^"},
@@ -217,6 +229,12 @@ const Reject_case _reject_cases[] = {
     {"form_feed", "\f1", _syntax, "^"},
     {"vertical_tab", "1\v", _syntax, "~^"},
     {"f0_outside", "[\xF0]", _syntax, "~^"},
+    {"f0_first", "\xF0\x9F\x98\x80", _syntax, "^"},
+    {"f4_after_blank", "[ \xF4]", _syntax, " ~^"},
+    {"f4_after_number", "12\xF4", _syntax, "~~^"},
+    {"f0_after_literal", "true\xF0", _syntax, "~~~~^"},
+    {"f0_after_string", "\"a\"\xF0\x9F\x98\x80", _syntax, "~~~^"},
+    {"f5_after_comma", "[1,\xF5]", _syntax, "  ~^"},
     {"ff_outside", "\xFF", _syntax, "^"},
     // Grammar.
     {"array_trailing_comma", "[1,]", _unexpected, "   ~^"},
@@ -266,10 +284,16 @@ struct Plain_token {
     std::size_t last;
 };
 
+// Bytes no text may hold.
 bool invalid_byte(unsigned char c)
 {
-    return (c >= 0x01 && c <= 0x08) || c == 0x0B || c == 0x0C || (c >= 0x0E && c <= 0x1F) || c >= 0xF0;
+    return (c >= 0x01 && c <= 0x08) || c == 0x0B || c == 0x0C || (c >= 0x0E && c <= 0x1F) || c >= 0xF5;
 }
+
+// Bytes taken only inside strings: the lead bytes of four-byte UTF-8 sequences.
+bool string_only(unsigned char c) { return c >= 0xF0 && c <= 0xF4; }
+
+bool invalid_outside_strings(unsigned char c) { return invalid_byte(c) || string_only(c); }
 
 bool blank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -283,12 +307,12 @@ Plain_token plain_token(const std::string& text, std::size_t pos)
     std::size_t first = pos;
     while (blank(at(pos)))
         ++pos;
-    if (pos != first && invalid_byte(at(pos)))
+    if (pos != first && invalid_outside_strings(at(pos)))
         return {-1, first, pos};
     first = pos;
     auto fail = [&] { return Plain_token{-1, first, pos}; };
     // A finished token may not be followed by an invalid byte.
-    auto done = [&](int kind) { return invalid_byte(at(pos)) ? fail() : Plain_token{kind, first, pos}; };
+    auto done = [&](int kind) { return invalid_outside_strings(at(pos)) ? fail() : Plain_token{kind, first, pos}; };
     auto word = [&](const char* w, int kind) {
         for (; *w; ++w, ++pos)
             if (at(pos) != static_cast<unsigned char>(*w))
@@ -368,11 +392,12 @@ std::string token_soup(std::mt19937& rng)
     static const std::vector<std::string_view> good = {
         "0", "-0", "7", "42", "255", "-12", "3.25", "1e5", "-2.5E-3", "01", "true", "false", "null",
         "\"\"", "\"tile\"", "\"a\\\"b\"", "\"\\u00e9\\uABCD\"", "\"\t\n\r\"", "\"\x7F\xC3\xA9\xEF\"", "\"a\0b\""sv,
+        "\"\xF0\x9F\x98\x80\"", "\"\xF1\xF2\xF3\xF4\x8F\xBF\xBF\"",
         "[", "]", "{", "}", ",", ":", " ", "\n", "\t\r\n ", "true1", "nullfalse", "100", "1234567890", "9.75e+12",
     };
     static const std::vector<std::string_view> bad = {
-        "\x01", "\f", "\xF0", "\xFF", "+", ".", "x", "tru", "fals", "nu", "-", "1.", "1e", "1e+", "\"\\x\"",
-        "\"\\u12\"", "\"\x02\"", "\"open", "\"a\\", "\0rest"sv, "123.", "45e-",
+        "\x01", "\f", "\xF0", "\xF4", "\xF5", "\xFF", "\"\xF5\"", "+", ".", "x", "tru", "fals", "nu", "-", "1.", "1e",
+        "1e+", "\"\\x\"", "\"\\u12\"", "\"\x02\"", "\"open", "\"a\\", "\0rest"sv, "123.", "45e-",
     };
     std::uniform_int_distribution<std::size_t> count(1, 400);
     std::uniform_int_distribution<std::size_t> pick_good(0, good.size() - 1);
@@ -465,6 +490,7 @@ TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
     const std::string_view texts[] = {
         "0", "-0", "0.5", "1E+5", "-2.5e-3", "1e-0", "null", "true", "false", "\"\"", "[]", "{}", " [ 1 , 2 ] ",
         "\"a\tb\nc\r\"", R"("\"\\\/\b\f\n\r\t\u00e9\u00E9")", "\"\x7F\xEF\xBF\xBF\"", R"({"a":{"b":[{}]}})",
+        "{\"\xF0\x9F\x98\x80\":\"\xF0\x9F\x98\x80\"}", "[\"\xF0\", \"\xF4\"]",
         "1 2", "[]{}", "\t\r\n1", "1\0\x01\xFF"sv,
     };
     for (std::string_view text : texts)
@@ -541,8 +567,11 @@ TEST(JsonDoc, EmptyContainers)
 
 TEST(JsonObj, MembersSortedByRawKeyBytes)
 {
-    Json_doc doc(R"({"b":1, "a":2, "c":3, "ab":4, "": 5, "\u0041":6, "B":7, "z":8, "é":9})");
-    EXPECT_EQ(keys(doc.root()), (std::vector<std::string>{"", "B", "\\u0041", "a", "ab", "b", "c", "z", "é"}));
+    Json_doc doc("{\"\xF0\x9F\x98\x80\":10, "
+                 R"("b":1, "a":2, "c":3, "ab":4, "": 5, "\u0041":6, "B":7, "z":8, "é":9})");
+    EXPECT_EQ(keys(doc.root()),
+              (std::vector<std::string>{"", "B", "\\u0041", "a", "ab", "b", "c", "z", "é", "\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(doc.root().obj().at("\xF0\x9F\x98\x80").num(), 10);
     Json_doc prefix(R"({"ab":1, "a":2})");
     EXPECT_EQ(keys(prefix.root()), (std::vector<std::string>{"a", "ab"}));
 }
