@@ -600,6 +600,27 @@ int parse_codepoint(const char*& p)
     return cp;
 }
 
+namespace {
+
+// The code point of the \u escape whose hex digits are at p, and p moved past
+// them. A high surrogate directly followed by the escape of a low one is read
+// with it, as the one character the pair stands for; any other surrogate stands
+// for itself.
+int _escaped_codepoint(const char*& p, const char* end)
+{
+    int cp = parse_codepoint(p);
+    if (cp < 0xD800 || cp > 0xDBFF || end - p < 6 || p[0] != '\\' || p[1] != 'u')
+        return cp;
+    const char* q = p + 2;
+    int low = parse_codepoint(q);
+    if (low < 0xDC00 || low > 0xDFFF)
+        return cp;
+    p = q;
+    return 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+}
+
+}  // namespace
+
 std::string escape_json_string(std::string_view raw)
 {
     std::string out;
@@ -628,7 +649,7 @@ std::string escape_json_string(std::string_view raw)
         case 'u':
             if (end - p < 4)
                 std::abort();
-            push_utf8(out, parse_codepoint(p));
+            push_utf8(out, _escaped_codepoint(p, end));
             break;
         default: std::abort();
         }

@@ -142,7 +142,8 @@ private:
 // Reads the four hex digits at p as a code point and moves p past them.
 int parse_codepoint(const char*& p);
 
-// Decodes the raw body of a JSON string, as str() gives it.
+// Decodes the raw body of a JSON string, as str() gives it. The \u escapes of a
+// surrogate pair become the one character they stand for.
 std::string escape_json_string(std::string_view raw);
 
 template <class T> T Json::num_as() const

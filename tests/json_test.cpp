@@ -857,8 +857,22 @@ TEST(EscapeJsonString, DecodesEachEscape)
         {R"(\u20AC\u20ac)", "\xE2\x82\xAC\xE2\x82\xAC"},
         {R"(\u0000)", "\0"sv},
         {R"(\uFFFF)", "\xEF\xBF\xBF"},
-        // A surrogate pair stays two three-byte sequences.
-        {R"(\uD83D\uDE00)", "\xED\xA0\xBD\xED\xB8\x80"},
+        // A surrogate pair is the one character it stands for, with hex digits of
+        // either case.
+        {R"(\uD83D\uDE00)", "\xF0\x9F\x98\x80"},
+        {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},
+        {R"(\uD800\uDC00\uDBFF\uDFFF)", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {R"(a\uD83C\uDFE0b)", "a\xF0\x9F\x8F\xA0" "b"},
+        // A lone surrogate is encoded by itself.
+        {R"(\uD83D)", "\xED\xA0\xBD"},
+        {R"(\uDE00)", "\xED\xB8\x80"},
+        {R"(\uD83Dx)", "\xED\xA0\xBDx"},
+        {R"(\uD83D\n)", "\xED\xA0\xBD\n"},
+        {R"(\uD83D\u0041)", "\xED\xA0\xBD" "A"},
+        {R"(\uD83D\uE000)", "\xED\xA0\xBD\xEE\x80\x80"},
+        {R"(\uDE00\uD83D)", "\xED\xB8\x80\xED\xA0\xBD"},
+        {R"(\uD83D\uD83D\uDE00)", "\xED\xA0\xBD\xF0\x9F\x98\x80"},
+        {R"(\uD83D\\uDE00)", "\xED\xA0\xBD\\uDE00"},
         {R"(x\\u0041)", "x\\u0041"},
     };
     for (const auto& [raw, decoded] : cases)
