@@ -204,6 +204,12 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    // glibc raises its thresholds for mapping a big block and for giving freed
+    // memory back whenever a mapped block is freed, so the blocks of one run would
+    // decide whether the next run's are reused or mapped afresh and faulted in page
+    // by page. Fixed high, they let every run reuse its own memory.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     auto text_size = static_cast<double>(map_text().size());
     auto peak = static_cast<double>(load_peak());
     std::printf("map text: %.2f MB, heap peak of loading it: %.2f MB (%.1f x the text)\n", text_size / 1e6,
