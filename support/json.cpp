@@ -468,15 +468,60 @@ const Json* Json_obj::find(const char* key) const
     return m != last && _key(*m) == k ? &m->second : nullptr;
 }
 
+Json_stack::~Json_stack()
+{
+    while (!empty())
+        pop();
+}
+
+void Json_stack::push(Json&& v)
+{
+    if (top == end)
+        grow();
+    new (top) Json(std::move(v));
+    ++top;
+}
+
+Json Json_stack::pop()
+{
+    if (top == base)
+        shrink();
+    --top;
+    Json v(std::move(*top));
+    top->~Json();
+    return v;
+}
+
+// Moves up to the next chunk, the first one on the first push.
+void Json_stack::grow()
+{
+    std::size_t next = base ? level + 1 : 0;
+    if (next == chunks.size()) {
+        std::unique_ptr<Json, Free_chunk> chunk(_allocate<Json>(chunk_size));
+        chunks.push_back(std::move(chunk));
+    }
+    level = next;
+    base = top = chunks[level].get();
+    end = base + chunk_size;
+}
+
+// Moves down from the emptied top chunk to the full one below. The emptied chunk
+// is kept, so that a stack going up and down across a chunk's edge doesn't
+// allocate each time; a chunk kept from before is given back.
+void Json_stack::shrink()
+{
+    if (chunks.size() > level + 1)
+        chunks.pop_back();
+    --level;
+    base = chunks[level].get();
+    end = top = base + chunk_size;
+}
+
 Json_build::Json_build(const std::string_view& text) : parser(text)
 {
     // Scalars and counts are held in 32 bits.
     if (text.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("kesp::Json_build text too long");
-    // Values inside containers are at least two bytes apart, so this is room for all
-    // that can be open at once in any sensible text: the stack is allocated once and
-    // never moved, and pages it doesn't reach are never touched.
-    values.reserve(text.size() / 2 + 1);
 }
 
 Json Json_build::build()
@@ -487,18 +532,18 @@ Json Json_build::build()
             // A document needs a value: an empty text fails like a missing one.
             if (values.empty())
                 parser.lexer.error(parser.tok(), "unexpected token");
-            return std::move(values.back());
+            return values.pop();
         case 1:
-            values.push_back(make_nul(parser.tok()));
+            values.push(make_nul(parser.tok()));
             break;
         case 2:
-            values.push_back(make_bol(parser.tok()));
+            values.push(make_bol(parser.tok()));
             break;
         case 3:
-            values.push_back(make_num(parser.tok()));
+            values.push(make_num(parser.tok()));
             break;
         case 4:
-            values.push_back(make_str(parser.tok()));
+            values.push(make_str(parser.tok()));
             break;
         case 5:
         case 7:
@@ -535,7 +580,7 @@ Json Json_build::make_str(std::string_view tok)
 }
 
 // Moves the values from height m up off the stack into a new array, from the top
-// down, so that each one is dropped from the stack right after it was moved.
+// down, so that the stack gives its chunks back as the array's block fills.
 Json Json_build::make_arr(std::size_t m)
 {
     auto n = values.size() - m;
@@ -544,42 +589,40 @@ Json Json_build::make_arr(std::size_t m)
     arr.size = static_cast<std::uint32_t>(n);
     arr.type = Json::Type::arr;
     auto block = static_cast<Json*>(arr.data);
-    for (std::size_t i = n; i-- != 0;) {
-        new (block + i) Json(std::move(values.back()));
-        values.pop_back();
-    }
+    for (std::size_t i = n; i-- != 0;)
+        new (block + i) Json(values.pop());
     return arr;
 }
 
-// Pairs up alternating keys and values straight into the object's own block and
-// sorts them there, so each object costs one allocation.
-Json Json_build::make_obj(Json* first, Json* last)
+// Pairs up the alternating keys and values from height m up straight into the
+// object's own block, from the top down like an array's, and sorts them there,
+// so each object costs one allocation.
+Json Json_build::make_obj(std::size_t m)
 {
-    auto n = static_cast<std::size_t>(last - first) / 2;
+    auto n = (values.size() - m) / 2;
     Json obj;
     obj.data = _allocate<Member>(n);
-    auto members = static_cast<Member*>(obj.data);
-    for (std::size_t i = 0; i != n; ++i)
-        new (members + i) Member(std::move(first[2 * i]), std::move(first[2 * i + 1]));
     obj.size = static_cast<std::uint32_t>(n);
     obj.type = Json::Type::obj;
+    auto members = static_cast<Member*>(obj.data);
+    for (std::size_t i = n; i-- != 0;) {
+        Json value = values.pop();
+        Json key = values.pop();
+        new (members + i) Member(std::move(key), std::move(value));
+    }
     std::sort(members, members + n, [](const Member& a, const Member& b) { return _key(a) < _key(b); });
     return obj;
 }
 
 void Json_build::build_array()
 {
-    Json arr = make_arr(static_cast<std::size_t>(marks.back()));
-    values.push_back(std::move(arr));
+    values.push(make_arr(static_cast<std::size_t>(marks.back())));
     marks.pop_back();
 }
 
 void Json_build::build_object()
 {
-    auto m = static_cast<std::size_t>(marks.back());
-    Json obj = make_obj(values.data() + m, values.data() + values.size());
-    values.resize(m);
-    values.push_back(std::move(obj));
+    values.push(make_obj(static_cast<std::size_t>(marks.back())));
     marks.pop_back();
 }
 

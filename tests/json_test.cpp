@@ -9,12 +9,18 @@
 #include <cstring>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <utility>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -470,7 +476,7 @@ TEST(JsonDoc, LongArraysAndObjects)
 // nested containers included, each owned once.
 TEST(JsonDoc, LargeArraysKeepTheirOrder)
 {
-    for (int n : {2047, 2048, 2049, 5000, 10000}) {
+    for (int n : {2047, 2048, 2049, 4095, 4096, 4097, 5000, 10000}) {
         std::string text = "[";
         for (int i = 0; i < n; ++i)
             text += (i ? "," : "") + (i % 3 ? std::to_string(i) : "[" + std::to_string(i) + ",\"x\"]");
@@ -483,6 +489,109 @@ TEST(JsonDoc, LargeArraysKeepTheirOrder)
             ASSERT_EQ(i % 3 ? v.num_as<std::int32_t>() : v.arr().at(0).num_as<std::int32_t>(), i) << n;
         }
     }
+}
+
+// Big containers open high on the builder's stack, around and inside others, and
+// hold values of every kind: each value lands in its place.
+std::string big_containers(int elements, int members)
+{
+    std::string text = R"({"before": [1, 2, 3], "data": [)";
+    for (int i = 0; i < elements; ++i) {
+        std::string d = std::to_string(i);
+        text += i ? "," : "";
+        switch (i % 4) {
+        case 0: text += d; break;
+        case 1: text += '"' + d + '"'; break;
+        case 2: text += "[" + d + ", []]"; break;
+        case 3: text += "{\"v\": " + d + "}"; break;
+        }
+    }
+    text += R"(], "members": {)";
+    for (int i = 0; i < members; ++i)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":[" + std::to_string(i) + "]";
+    return text + R"(}, "after": "end"})";
+}
+
+TEST(JsonDoc, BigContainersInsideOthers)
+{
+    const int elements = 300'000;
+    const int members = 5'000;
+    const std::string text = big_containers(elements, members);
+    Json_doc doc(text);
+    auto root = doc.root().obj();
+    ASSERT_EQ(root.last - root.first, 4);
+    auto before = root.at("before").arr();
+    ASSERT_EQ(before.end() - before.begin(), 3);
+    EXPECT_EQ(before.at(2).num(), 3);
+    EXPECT_EQ(root.at("after").str(), "end");
+
+    auto data = root.at("data").arr();
+    ASSERT_EQ(data.end() - data.begin(), elements);
+    for (int i = 0; i < elements; ++i) {
+        const Json& v = data.at(static_cast<std::uint64_t>(i));
+        switch (i % 4) {
+        case 0: ASSERT_EQ(v.num_as<std::int32_t>(), i); break;
+        case 1: ASSERT_EQ(v.str(), std::to_string(i)); break;
+        case 2:
+            ASSERT_EQ(v.arr().end() - v.arr().begin(), 2) << i;
+            ASSERT_EQ(v.arr().at(0).num_as<std::int32_t>(), i);
+            ASSERT_EQ(v.arr().at(1).arr().begin(), v.arr().at(1).arr().end()) << i;
+            break;
+        case 3: ASSERT_EQ(v.obj().at("v").num_as<std::int32_t>(), i); break;
+        }
+    }
+
+    auto obj = root.at("members").obj();
+    ASSERT_EQ(obj.last - obj.first, members);
+    for (int i = 0; i < members; ++i) {
+        std::string k = "k" + std::to_string(i);
+        ASSERT_EQ(obj.at(k.c_str()).arr().at(0).num_as<std::int32_t>(), i) << k;
+    }
+
+    // Cut off inside the big array, the text fails at its end with every value
+    // built so far still on the stack; they are freed on the way out.
+    const std::string cut = text.substr(0, text.find("], \"members\""));
+    EXPECT_EQ(rejection(cut).rfind(_unexpected, 0), 0u);
+}
+
+// ASan's shadow memory alone is beyond any limit on the address space.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool _address_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool _address_sanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool _address_sanitizer = false;
+#endif
+
+// Run in a child: builds a document from a long text of white space around one
+// small value while the process may map only a little more than it holds, far
+// less than the text's length.
+void build_under_a_tight_limit()
+{
+    std::string text(64 << 20, ' ');
+    text.replace(text.size() / 2, 3, "[1]");
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    if (pages <= 0)
+        std::_Exit(2);
+    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16 << 20);
+    const rlimit limit{room, room};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+        std::_Exit(3);
+    try {
+        Json_doc doc(std::move(text));
+        std::_Exit(doc.root().arr().at(0).num() == 1 ? 0 : 4);
+    } catch (const std::bad_alloc&) {
+        std::_Exit(5);
+    }
+}
+
+// What the reader allocates follows the values a text holds, not its length.
+TEST(JsonDocDeathTest, MemoryFollowsTheValuesNotTheTextsLength)
+{
+    if (_address_sanitizer)
+        GTEST_SKIP() << "AddressSanitizer can't run under a limit on the address space";
+    EXPECT_EXIT(build_under_a_tight_limit(), testing::ExitedWithCode(0), "");
 }
 
 TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
@@ -513,6 +622,12 @@ TEST(JsonDoc, RootIsTheLastTopLevelValue)
     EXPECT_EQ(doc.root().num(), 2);
     Json_doc mixed(R"({"a":1} [3] "s")");
     EXPECT_EQ(mixed.root().str(), "s");
+    // However many come before the last, they are freed with the builder.
+    std::string many;
+    for (int i = 0; i < 10'000; ++i)
+        many += "[" + std::to_string(i) + "] ";
+    Json_doc last(many);
+    EXPECT_EQ(last.root().arr().at(0).num(), 9999);
 }
 
 TEST(JsonDoc, TakesTheTextOver)
