@@ -12,11 +12,13 @@ namespace kesp {
 
 namespace {
 
-// Byte classes of the tokenizer.
+// Byte classes of the tokenizer. _lead4 is the first byte of a four-byte UTF-8
+// sequence, a character beyond the Basic Multilingual Plane: text inside a
+// string, invalid anywhere else.
 enum : unsigned char {
     _invalid, _lbracket, _rbracket, _lbrace, _rbrace, _comma, _colon, _quote, _backslash,
     _slash, _a, _b, _cd, _e, _f, _l, _n, _r, _s, _t, _u, _zero, _digit, _minus, _plus,
-    _point, _upper_e, _upper_hex, _other, _space, _end,
+    _point, _upper_e, _upper_hex, _other, _space, _end, _lead4,
     _classes
 };
 
@@ -45,7 +47,9 @@ constexpr std::array<unsigned char, 256> _make_group()
 {
     std::array<unsigned char, 256> g{};
     for (int b = 0; b < 256; ++b)
-        g[b] = b < 0x20 || b >= 0xF0 ? _invalid : _other;
+        g[b] = b < 0x20 || b >= 0xF5 ? _invalid : _other;
+    for (int b = 0xF0; b <= 0xF4; ++b)
+        g[b] = _lead4;
     g[0] = _end;
     g['\t'] = g['\n'] = g['\r'] = g[' '] = _space;
     g['['] = _lbracket;
@@ -85,10 +89,10 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     for (auto& v : t)
         v = -1;
     auto set = [&](int s, int c, int v) { t[_cell(s, c)] = static_cast<signed char>(v); };
-    // A finished token ends before any byte but an invalid one.
+    // A finished token ends before any byte that may stand outside a string.
     auto rest = [&](int s, int v) {
         for (int c = _invalid + 1; c < _classes; ++c)
-            if (t[_cell(s, c)] == -1)
+            if (c != _lead4 && t[_cell(s, c)] == -1)
                 set(s, c, v);
     };
     auto digits = [&](int s, int v) {
@@ -156,6 +160,7 @@ constexpr std::array<signed char, _scan_states * _classes> _make_scan_trans()
     set(_in_string, _quote, 28);
     set(_in_string, _backslash, 23);
     set(_in_string, _end, _nul_in_string);
+    set(_in_string, _lead4, _in_string);
     rest(_in_string, _in_string);
     for (int c : {_quote, _backslash, _slash, _b, _f, _n, _r, _t})
         set(23, c, _in_string);
@@ -463,15 +468,60 @@ const Json* Json_obj::find(const char* key) const
     return m != last && _key(*m) == k ? &m->second : nullptr;
 }
 
+Json_stack::~Json_stack()
+{
+    while (!empty())
+        pop();
+}
+
+void Json_stack::push(Json&& v)
+{
+    if (top == end)
+        grow();
+    new (top) Json(std::move(v));
+    ++top;
+}
+
+Json Json_stack::pop()
+{
+    if (top == base)
+        shrink();
+    --top;
+    Json v(std::move(*top));
+    top->~Json();
+    return v;
+}
+
+// Moves up to the next chunk, the first one on the first push.
+void Json_stack::grow()
+{
+    std::size_t next = base ? level + 1 : 0;
+    if (next == chunks.size()) {
+        std::unique_ptr<Json, Free_chunk> chunk(_allocate<Json>(chunk_size));
+        chunks.push_back(std::move(chunk));
+    }
+    level = next;
+    base = top = chunks[level].get();
+    end = base + chunk_size;
+}
+
+// Moves down from the emptied top chunk to the full one below. The emptied chunk
+// is kept, so that a stack going up and down across a chunk's edge doesn't
+// allocate each time; a chunk kept from before is given back.
+void Json_stack::shrink()
+{
+    if (chunks.size() > level + 1)
+        chunks.pop_back();
+    --level;
+    base = chunks[level].get();
+    end = top = base + chunk_size;
+}
+
 Json_build::Json_build(const std::string_view& text) : parser(text)
 {
     // Scalars and counts are held in 32 bits.
     if (text.size() > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("kesp::Json_build text too long");
-    // Values inside containers are at least two bytes apart, so this is room for all
-    // that can be open at once in any sensible text: the stack is allocated once and
-    // never moved, and pages it doesn't reach are never touched.
-    values.reserve(text.size() / 2 + 1);
 }
 
 Json Json_build::build()
@@ -482,18 +532,18 @@ Json Json_build::build()
             // A document needs a value: an empty text fails like a missing one.
             if (values.empty())
                 parser.lexer.error(parser.tok(), "unexpected token");
-            return std::move(values.back());
+            return values.pop();
         case 1:
-            values.push_back(make_nul(parser.tok()));
+            values.push(make_nul(parser.tok()));
             break;
         case 2:
-            values.push_back(make_bol(parser.tok()));
+            values.push(make_bol(parser.tok()));
             break;
         case 3:
-            values.push_back(make_num(parser.tok()));
+            values.push(make_num(parser.tok()));
             break;
         case 4:
-            values.push_back(make_str(parser.tok()));
+            values.push(make_str(parser.tok()));
             break;
         case 5:
         case 7:
@@ -530,7 +580,7 @@ Json Json_build::make_str(std::string_view tok)
 }
 
 // Moves the values from height m up off the stack into a new array, from the top
-// down, so that each one is dropped from the stack right after it was moved.
+// down, so that the stack gives its chunks back as the array's block fills.
 Json Json_build::make_arr(std::size_t m)
 {
     auto n = values.size() - m;
@@ -539,42 +589,40 @@ Json Json_build::make_arr(std::size_t m)
     arr.size = static_cast<std::uint32_t>(n);
     arr.type = Json::Type::arr;
     auto block = static_cast<Json*>(arr.data);
-    for (std::size_t i = n; i-- != 0;) {
-        new (block + i) Json(std::move(values.back()));
-        values.pop_back();
-    }
+    for (std::size_t i = n; i-- != 0;)
+        new (block + i) Json(values.pop());
     return arr;
 }
 
-// Pairs up alternating keys and values straight into the object's own block and
-// sorts them there, so each object costs one allocation.
-Json Json_build::make_obj(Json* first, Json* last)
+// Pairs up the alternating keys and values from height m up straight into the
+// object's own block, from the top down like an array's, and sorts them there,
+// so each object costs one allocation.
+Json Json_build::make_obj(std::size_t m)
 {
-    auto n = static_cast<std::size_t>(last - first) / 2;
+    auto n = (values.size() - m) / 2;
     Json obj;
     obj.data = _allocate<Member>(n);
-    auto members = static_cast<Member*>(obj.data);
-    for (std::size_t i = 0; i != n; ++i)
-        new (members + i) Member(std::move(first[2 * i]), std::move(first[2 * i + 1]));
     obj.size = static_cast<std::uint32_t>(n);
     obj.type = Json::Type::obj;
+    auto members = static_cast<Member*>(obj.data);
+    for (std::size_t i = n; i-- != 0;) {
+        Json value = values.pop();
+        Json key = values.pop();
+        new (members + i) Member(std::move(key), std::move(value));
+    }
     std::sort(members, members + n, [](const Member& a, const Member& b) { return _key(a) < _key(b); });
     return obj;
 }
 
 void Json_build::build_array()
 {
-    Json arr = make_arr(static_cast<std::size_t>(marks.back()));
-    values.push_back(std::move(arr));
+    values.push(make_arr(static_cast<std::size_t>(marks.back())));
     marks.pop_back();
 }
 
 void Json_build::build_object()
 {
-    auto m = static_cast<std::size_t>(marks.back());
-    Json obj = make_obj(values.data() + m, values.data() + values.size());
-    values.resize(m);
-    values.push_back(std::move(obj));
+    values.push(make_obj(static_cast<std::size_t>(marks.back())));
     marks.pop_back();
 }
 
@@ -594,6 +642,27 @@ int parse_codepoint(const char*& p)
     }
     return cp;
 }
+
+namespace {
+
+// The code point of the \u escape whose hex digits are at p, and p moved past
+// them. A high surrogate directly followed by the escape of a low one is read
+// with it, as the one character the pair stands for; any other surrogate stands
+// for itself.
+int _escaped_codepoint(const char*& p, const char* end)
+{
+    int cp = parse_codepoint(p);
+    if (cp < 0xD800 || cp > 0xDBFF || end - p < 6 || p[0] != '\\' || p[1] != 'u')
+        return cp;
+    const char* q = p + 2;
+    int low = parse_codepoint(q);
+    if (low < 0xDC00 || low > 0xDFFF)
+        return cp;
+    p = q;
+    return 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+}
+
+}  // namespace
 
 std::string escape_json_string(std::string_view raw)
 {
@@ -623,7 +692,7 @@ std::string escape_json_string(std::string_view raw)
         case 'u':
             if (end - p < 4)
                 std::abort();
-            push_utf8(out, parse_codepoint(p));
+            push_utf8(out, _escaped_codepoint(p, end));
             break;
         default: std::abort();
         }

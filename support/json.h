@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -100,6 +102,42 @@ public:
     std::pair<Json, Json>* last;
 };
 
+// The builder's stack of finished values, held in chunks of a fixed size: it grows
+// without moving what it holds, and gives a chunk back once it is empty, so the
+// values of a big array, moved from the top down into the array's block, free the
+// stack as they go.
+class Json_stack {
+public:
+    Json_stack() = default;
+    Json_stack(const Json_stack&) = delete;
+    Json_stack& operator=(const Json_stack&) = delete;
+    ~Json_stack();
+
+    bool empty() const { return level == 0 && top == base; }
+    std::size_t size() const { return level * chunk_size + static_cast<std::size_t>(top - base); }
+    void push(Json&& v);
+    // Takes the top value off a stack that isn't empty.
+    Json pop();
+
+private:
+    static constexpr std::size_t chunk_size = 4096;
+
+    // Frees a chunk's storage; the stack destroys the values in it.
+    struct Free_chunk {
+        void operator()(Json* chunk) const { ::operator delete(chunk); }
+    };
+
+    void grow();
+    void shrink();
+
+    // The chunks up to the top one, then at most one empty chunk to grow back into.
+    std::vector<std::unique_ptr<Json, Free_chunk>> chunks;
+    std::size_t level = 0;   // the top chunk's index
+    Json* base = nullptr;    // the top chunk's first slot
+    Json* top = nullptr;     // one past the top value
+    Json* end = nullptr;     // one past the top chunk's last slot
+};
+
 // Turns the parser's events into values; lives only while a document is built.
 class Json_build {
 public:
@@ -114,12 +152,12 @@ private:
     static Json make_num(std::string_view tok);
     static Json make_str(std::string_view tok);
     Json make_arr(std::size_t m);
-    static Json make_obj(Json* first, Json* last);
+    Json make_obj(std::size_t m);
     void build_array();
     void build_object();
 
     Json_parser parser;
-    std::vector<Json> values;
+    Json_stack values;
     std::vector<std::uint64_t> marks;
 };
 
@@ -142,7 +180,8 @@ private:
 // Reads the four hex digits at p as a code point and moves p past them.
 int parse_codepoint(const char*& p);
 
-// Decodes the raw body of a JSON string, as str() gives it.
+// Decodes the raw body of a JSON string, as str() gives it. The \u escapes of a
+// surrogate pair become the one character they stand for.
 std::string escape_json_string(std::string_view raw);
 
 template <class T> T Json::num_as() const

@@ -41,8 +41,8 @@ struct Scanner {
     const char* cur;
 };
 
-// Appends the UTF-8 form of a code point in 0 to 0xFFFF. Surrogates are encoded like
-// any other value.
+// Appends the UTF-8 form of a code point in 0 to 0x10FFFF. Surrogates are encoded
+// like any other value.
 void push_utf8(std::string& out, int cp);
 
 }  // namespace kesp

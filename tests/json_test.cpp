@@ -9,12 +9,18 @@
 #include <cstring>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <utility>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +119,16 @@ const Token_case _token_cases[] = {
     {"\"\"", {{4, "\"\""}, {0, ""}}},
     {"\"a\tb\nc\rd\"", {{4, "\"a\tb\nc\rd\""}, {0, ""}}},
     {"\"\x7F\x80\xC3\xA9\xEF\"", {{4, "\"\x7F\x80\xC3\xA9\xEF\""}, {0, ""}}},
+    // Characters beyond the Basic Multilingual Plane in raw UTF-8: every lead byte
+    // of a four-byte sequence, at a string's start and end, in a key and a value.
+    {"\"\xF0\x9F\x98\x80\"", {{4, "\"\xF0\x9F\x98\x80\""}, {0, ""}}},
+    {"{\"\xF4\x8F\xBF\xBF\":\"x\xF1\x80\x80\x80\xF2\x80\x80\x80\xF3\x80\x80\x80\"}",
+     {{7, "{"},
+      {4, "\"\xF4\x8F\xBF\xBF\""},
+      {10, ":"},
+      {4, "\"x\xF1\x80\x80\x80\xF2\x80\x80\x80\xF3\x80\x80\x80\""},
+      {8, "}"},
+      {0, ""}}},
     {R"("\"\\\/\b\f\n\r\t")", {{4, R"("\"\\\/\b\f\n\r\t")"}, {0, ""}}},
     {R"("\u00E9\u00e9\uABCD\uabcd\u0000")", {{4, R"("\u00E9\u00e9\uABCD\uabcd\u0000")"}, {0, ""}}},
     // A NUL inside a string is an ordinary byte; outside one it ends the text.
@@ -206,8 +222,10 @@ const Reject_case _reject_cases[] = {
     {"short_unicode", R"("\u00")", _syntax, "~~~~~^"},
     {"unicode_non_hex", R"("\u00G0")", _syntax, "~~~~~^"},
     {"control_in_string", "\"a\x01\"", _syntax, "~~^"},
-    {"f0_in_string", "\"\xF0\x9F\x98\x80\"", _syntax, "~^"},
+    {"f5_in_string", "\"\xF5\"", _syntax, "~^"},
     {"ff_in_string", "\"\xFF\"", _syntax, "~^"},
+    {"f5_after_emoji", "\"\xF0\x9F\x98\x80\xF5\"", _syntax, "~~~~~^"},
+    {"f0_after_backslash", "\"\\\xF0\x9F\x98\x80\"", _syntax, "~~^"},
     // An unfinished string is reported on itself and the end of the text.
     {"unterminated_string", "[\"abc", _syntax, " ~~~~^"},
     {"unterminated_after_escape", "\"a\\", _syntax, "~~~^"},
@@ -217,6 +235,12 @@ const Reject_case _reject_cases[] = {
     {"form_feed", "\f1", _syntax, "^"},
     {"vertical_tab", "1\v", _syntax, "~^"},
     {"f0_outside", "[\xF0]", _syntax, "~^"},
+    {"f0_first", "\xF0\x9F\x98\x80", _syntax, "^"},
+    {"f4_after_blank", "[ \xF4]", _syntax, " ~^"},
+    {"f4_after_number", "12\xF4", _syntax, "~~^"},
+    {"f0_after_literal", "true\xF0", _syntax, "~~~~^"},
+    {"f0_after_string", "\"a\"\xF0\x9F\x98\x80", _syntax, "~~~^"},
+    {"f5_after_comma", "[1,\xF5]", _syntax, "  ~^"},
     {"ff_outside", "\xFF", _syntax, "^"},
     // Grammar.
     {"array_trailing_comma", "[1,]", _unexpected, "   ~^"},
@@ -266,10 +290,16 @@ struct Plain_token {
     std::size_t last;
 };
 
+// Bytes no text may hold.
 bool invalid_byte(unsigned char c)
 {
-    return (c >= 0x01 && c <= 0x08) || c == 0x0B || c == 0x0C || (c >= 0x0E && c <= 0x1F) || c >= 0xF0;
+    return (c >= 0x01 && c <= 0x08) || c == 0x0B || c == 0x0C || (c >= 0x0E && c <= 0x1F) || c >= 0xF5;
 }
+
+// Bytes taken only inside strings: the lead bytes of four-byte UTF-8 sequences.
+bool string_only(unsigned char c) { return c >= 0xF0 && c <= 0xF4; }
+
+bool invalid_outside_strings(unsigned char c) { return invalid_byte(c) || string_only(c); }
 
 bool blank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -283,12 +313,12 @@ Plain_token plain_token(const std::string& text, std::size_t pos)
     std::size_t first = pos;
     while (blank(at(pos)))
         ++pos;
-    if (pos != first && invalid_byte(at(pos)))
+    if (pos != first && invalid_outside_strings(at(pos)))
         return {-1, first, pos};
     first = pos;
     auto fail = [&] { return Plain_token{-1, first, pos}; };
     // A finished token may not be followed by an invalid byte.
-    auto done = [&](int kind) { return invalid_byte(at(pos)) ? fail() : Plain_token{kind, first, pos}; };
+    auto done = [&](int kind) { return invalid_outside_strings(at(pos)) ? fail() : Plain_token{kind, first, pos}; };
     auto word = [&](const char* w, int kind) {
         for (; *w; ++w, ++pos)
             if (at(pos) != static_cast<unsigned char>(*w))
@@ -368,11 +398,12 @@ std::string token_soup(std::mt19937& rng)
     static const std::vector<std::string_view> good = {
         "0", "-0", "7", "42", "255", "-12", "3.25", "1e5", "-2.5E-3", "01", "true", "false", "null",
         "\"\"", "\"tile\"", "\"a\\\"b\"", "\"\\u00e9\\uABCD\"", "\"\t\n\r\"", "\"\x7F\xC3\xA9\xEF\"", "\"a\0b\""sv,
+        "\"\xF0\x9F\x98\x80\"", "\"\xF1\xF2\xF3\xF4\x8F\xBF\xBF\"",
         "[", "]", "{", "}", ",", ":", " ", "\n", "\t\r\n ", "true1", "nullfalse", "100", "1234567890", "9.75e+12",
     };
     static const std::vector<std::string_view> bad = {
-        "\x01", "\f", "\xF0", "\xFF", "+", ".", "x", "tru", "fals", "nu", "-", "1.", "1e", "1e+", "\"\\x\"",
-        "\"\\u12\"", "\"\x02\"", "\"open", "\"a\\", "\0rest"sv, "123.", "45e-",
+        "\x01", "\f", "\xF0", "\xF4", "\xF5", "\xFF", "\"\xF5\"", "+", ".", "x", "tru", "fals", "nu", "-", "1.", "1e",
+        "1e+", "\"\\x\"", "\"\\u12\"", "\"\x02\"", "\"open", "\"a\\", "\0rest"sv, "123.", "45e-",
     };
     std::uniform_int_distribution<std::size_t> count(1, 400);
     std::uniform_int_distribution<std::size_t> pick_good(0, good.size() - 1);
@@ -445,7 +476,7 @@ TEST(JsonDoc, LongArraysAndObjects)
 // nested containers included, each owned once.
 TEST(JsonDoc, LargeArraysKeepTheirOrder)
 {
-    for (int n : {2047, 2048, 2049, 5000, 10000}) {
+    for (int n : {2047, 2048, 2049, 4095, 4096, 4097, 5000, 10000}) {
         std::string text = "[";
         for (int i = 0; i < n; ++i)
             text += (i ? "," : "") + (i % 3 ? std::to_string(i) : "[" + std::to_string(i) + ",\"x\"]");
@@ -460,11 +491,115 @@ TEST(JsonDoc, LargeArraysKeepTheirOrder)
     }
 }
 
+// Big containers open high on the builder's stack, around and inside others, and
+// hold values of every kind: each value lands in its place.
+std::string big_containers(int elements, int members)
+{
+    std::string text = R"({"before": [1, 2, 3], "data": [)";
+    for (int i = 0; i < elements; ++i) {
+        std::string d = std::to_string(i);
+        text += i ? "," : "";
+        switch (i % 4) {
+        case 0: text += d; break;
+        case 1: text += '"' + d + '"'; break;
+        case 2: text += "[" + d + ", []]"; break;
+        case 3: text += "{\"v\": " + d + "}"; break;
+        }
+    }
+    text += R"(], "members": {)";
+    for (int i = 0; i < members; ++i)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":[" + std::to_string(i) + "]";
+    return text + R"(}, "after": "end"})";
+}
+
+TEST(JsonDoc, BigContainersInsideOthers)
+{
+    const int elements = 300'000;
+    const int members = 5'000;
+    const std::string text = big_containers(elements, members);
+    Json_doc doc(text);
+    auto root = doc.root().obj();
+    ASSERT_EQ(root.last - root.first, 4);
+    auto before = root.at("before").arr();
+    ASSERT_EQ(before.end() - before.begin(), 3);
+    EXPECT_EQ(before.at(2).num(), 3);
+    EXPECT_EQ(root.at("after").str(), "end");
+
+    auto data = root.at("data").arr();
+    ASSERT_EQ(data.end() - data.begin(), elements);
+    for (int i = 0; i < elements; ++i) {
+        const Json& v = data.at(static_cast<std::uint64_t>(i));
+        switch (i % 4) {
+        case 0: ASSERT_EQ(v.num_as<std::int32_t>(), i); break;
+        case 1: ASSERT_EQ(v.str(), std::to_string(i)); break;
+        case 2:
+            ASSERT_EQ(v.arr().end() - v.arr().begin(), 2) << i;
+            ASSERT_EQ(v.arr().at(0).num_as<std::int32_t>(), i);
+            ASSERT_EQ(v.arr().at(1).arr().begin(), v.arr().at(1).arr().end()) << i;
+            break;
+        case 3: ASSERT_EQ(v.obj().at("v").num_as<std::int32_t>(), i); break;
+        }
+    }
+
+    auto obj = root.at("members").obj();
+    ASSERT_EQ(obj.last - obj.first, members);
+    for (int i = 0; i < members; ++i) {
+        std::string k = "k" + std::to_string(i);
+        ASSERT_EQ(obj.at(k.c_str()).arr().at(0).num_as<std::int32_t>(), i) << k;
+    }
+
+    // Cut off inside the big array, the text fails at its end with every value
+    // built so far still on the stack; they are freed on the way out.
+    const std::string cut = text.substr(0, text.find("], \"members\""));
+    EXPECT_EQ(rejection(cut).rfind(_unexpected, 0), 0u);
+}
+
+// ASan's shadow memory alone is beyond any limit on the address space.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool _address_sanitizer = true;
+#elif defined(__has_feature)
+constexpr bool _address_sanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool _address_sanitizer = false;
+#endif
+
+// Run in a child: builds a document from a long text of white space around one
+// small value while the process may map only a little more than it holds, far
+// less than the text's length.
+void build_under_a_tight_limit()
+{
+    std::string text(64 << 20, ' ');
+    text.replace(text.size() / 2, 3, "[1]");
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    if (pages <= 0)
+        std::_Exit(2);
+    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16 << 20);
+    const rlimit limit{room, room};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+        std::_Exit(3);
+    try {
+        Json_doc doc(std::move(text));
+        std::_Exit(doc.root().arr().at(0).num() == 1 ? 0 : 4);
+    } catch (const std::bad_alloc&) {
+        std::_Exit(5);
+    }
+}
+
+// What the reader allocates follows the values a text holds, not its length.
+TEST(JsonDocDeathTest, MemoryFollowsTheValuesNotTheTextsLength)
+{
+    if (_address_sanitizer)
+        GTEST_SKIP() << "AddressSanitizer can't run under a limit on the address space";
+    EXPECT_EXIT(build_under_a_tight_limit(), testing::ExitedWithCode(0), "");
+}
+
 TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
 {
     const std::string_view texts[] = {
         "0", "-0", "0.5", "1E+5", "-2.5e-3", "1e-0", "null", "true", "false", "\"\"", "[]", "{}", " [ 1 , 2 ] ",
         "\"a\tb\nc\r\"", R"("\"\\\/\b\f\n\r\t\u00e9\u00E9")", "\"\x7F\xEF\xBF\xBF\"", R"({"a":{"b":[{}]}})",
+        "{\"\xF0\x9F\x98\x80\":\"\xF0\x9F\x98\x80\"}", "[\"\xF0\", \"\xF4\"]",
         "1 2", "[]{}", "\t\r\n1", "1\0\x01\xFF"sv,
     };
     for (std::string_view text : texts)
@@ -487,6 +622,12 @@ TEST(JsonDoc, RootIsTheLastTopLevelValue)
     EXPECT_EQ(doc.root().num(), 2);
     Json_doc mixed(R"({"a":1} [3] "s")");
     EXPECT_EQ(mixed.root().str(), "s");
+    // However many come before the last, they are freed with the builder.
+    std::string many;
+    for (int i = 0; i < 10'000; ++i)
+        many += "[" + std::to_string(i) + "] ";
+    Json_doc last(many);
+    EXPECT_EQ(last.root().arr().at(0).num(), 9999);
 }
 
 TEST(JsonDoc, TakesTheTextOver)
@@ -541,8 +682,11 @@ TEST(JsonDoc, EmptyContainers)
 
 TEST(JsonObj, MembersSortedByRawKeyBytes)
 {
-    Json_doc doc(R"({"b":1, "a":2, "c":3, "ab":4, "": 5, "\u0041":6, "B":7, "z":8, "é":9})");
-    EXPECT_EQ(keys(doc.root()), (std::vector<std::string>{"", "B", "\\u0041", "a", "ab", "b", "c", "z", "é"}));
+    Json_doc doc("{\"\xF0\x9F\x98\x80\":10, "
+                 R"("b":1, "a":2, "c":3, "ab":4, "": 5, "\u0041":6, "B":7, "z":8, "é":9})");
+    EXPECT_EQ(keys(doc.root()),
+              (std::vector<std::string>{"", "B", "\\u0041", "a", "ab", "b", "c", "z", "é", "\xF0\x9F\x98\x80"}));
+    EXPECT_EQ(doc.root().obj().at("\xF0\x9F\x98\x80").num(), 10);
     Json_doc prefix(R"({"ab":1, "a":2})");
     EXPECT_EQ(keys(prefix.root()), (std::vector<std::string>{"a", "ab"}));
 }
@@ -828,8 +972,22 @@ TEST(EscapeJsonString, DecodesEachEscape)
         {R"(\u20AC\u20ac)", "\xE2\x82\xAC\xE2\x82\xAC"},
         {R"(\u0000)", "\0"sv},
         {R"(\uFFFF)", "\xEF\xBF\xBF"},
-        // A surrogate pair stays two three-byte sequences.
-        {R"(\uD83D\uDE00)", "\xED\xA0\xBD\xED\xB8\x80"},
+        // A surrogate pair is the one character it stands for, with hex digits of
+        // either case.
+        {R"(\uD83D\uDE00)", "\xF0\x9F\x98\x80"},
+        {R"(\ud83d\ude00)", "\xF0\x9F\x98\x80"},
+        {R"(\uD800\uDC00\uDBFF\uDFFF)", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {R"(a\uD83C\uDFE0b)", "a\xF0\x9F\x8F\xA0" "b"},
+        // A lone surrogate is encoded by itself.
+        {R"(\uD83D)", "\xED\xA0\xBD"},
+        {R"(\uDE00)", "\xED\xB8\x80"},
+        {R"(\uD83Dx)", "\xED\xA0\xBDx"},
+        {R"(\uD83D\n)", "\xED\xA0\xBD\n"},
+        {R"(\uD83D\u0041)", "\xED\xA0\xBD" "A"},
+        {R"(\uD83D\uE000)", "\xED\xA0\xBD\xEE\x80\x80"},
+        {R"(\uDE00\uD83D)", "\xED\xB8\x80\xED\xA0\xBD"},
+        {R"(\uD83D\uD83D\uDE00)", "\xED\xA0\xBD\xF0\x9F\x98\x80"},
+        {R"(\uD83D\\uDE00)", "\xED\xA0\xBD\\uDE00"},
         {R"(x\\u0041)", "x\\u0041"},
     };
     for (const auto& [raw, decoded] : cases)

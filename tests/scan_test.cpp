@@ -138,7 +138,8 @@ TEST(PushUtf8, EncodesEachLength)
     const Case cases[] = {
         {0, std::string(1, '\0')},  {0x41, "A"},           {0x7F, "\x7F"},         {0x80, "\xC2\x80"},
         {0xE9, "\xC3\xA9"},         {0x7FF, "\xDF\xBF"},   {0x800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"},
-        {0xD83D, "\xED\xA0\xBD"},   {0xFFFF, "\xEF\xBF\xBF"},
+        {0xD83D, "\xED\xA0\xBD"},   {0xFFFF, "\xEF\xBF\xBF"},  {0x10000, "\xF0\x90\x80\x80"},
+        {0x1F600, "\xF0\x9F\x98\x80"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"},
     };
     for (const auto& c : cases) {
         std::string out = "<";
