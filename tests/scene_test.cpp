@@ -3,6 +3,7 @@
 #include "game/mob_player.h"
 #include "game/strings.h"
 
+#include "common/log_record.h"
 #include "common/process.h"
 #include "common/scene_map.h"
 
@@ -230,10 +231,32 @@ TEST_F(Scene_test, WithoutMusicTheGameRunsSilent) {
     map.properties = "[" + property("music", "missing.wav") + "]";
     EXPECT_NO_THROW(load(map));
     EXPECT_EQ(scene->music, nullptr);
+    // A map that asks for no music has nothing to complain of.
     scene = std::make_unique<Scene>();
     map.properties = "[]";
+    test::Log_record log;
     EXPECT_NO_THROW(load(map));
     EXPECT_EQ(scene->music, nullptr);
+    EXPECT_EQ(log.problems(), std::vector<std::string>{});
+}
+
+// Names as the editor writes them, in raw UTF-8 beyond the Basic Multilingual
+// Plane, and a file name escaped as a surrogate pair.
+TEST_F(Scene_test, TextBeyondTheBasicPlaneIsKeptAsWritten) {
+    const std::string note = "\xF0\x9F\x8E\xB5";  // U+1F3B5
+    write_silent_wav(tmp / (note + ".wav"), 2205);
+    Map map;
+    map.properties = "[" + property("title", "Caf\xC3\xA9 " + note) + "," + property("music", R"(\uD83C\uDFB5.wav)") + "]";
+    map.layers = "[" + tilelayer("[0,0,0,0]") + "," +
+                 objectgroup({_player, object("room", note, "0", "0", "16", "16"),
+                              object("target", "the " + note, "0", "0", "8", "8")}) +
+                 "]";
+    std::string log = load_logged(map);
+    EXPECT_NE(log.find("Playing Caf\xC3\xA9 " + note + "\n"), std::string::npos) << log;
+    ASSERT_EQ(scene->places.size(), 1u);
+    EXPECT_EQ(scene->places[0].name, "the " + note);
+    ASSERT_NE(scene->music, nullptr);
+    EXPECT_EQ(scene->music->plays(), 1);
 }
 
 // --- swapping blocks of tiles
