@@ -7,13 +7,10 @@
 // loading the map with kesp, next to the map's size.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <malloc.h>
 #include <map>
-#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -22,19 +19,10 @@
 #include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
 
+#include "heap/heap.h"
 #include "support/json.h"
 
 namespace {
-
-// The heap bytes held through operator new, as malloc counts them, while a
-// measurement is on; the timed runs only test the flag.
-struct Heap_count {
-    bool on = false;
-    std::int64_t held = 0;
-    std::int64_t peak = 0;
-};
-
-Heap_count _heap;
 
 constexpr int _side = 1024;
 
@@ -161,43 +149,18 @@ private:
 
 // The most heap that loading the map held at once: its text, moved into the
 // document as the game's loader does, and every value built from it.
-std::int64_t load_peak()
+std::size_t load_peak()
 {
-    _heap = {true, 0, 0};
+    test::heap::start_count();
     {
         std::string text = map_text();
         kesp::Json_doc doc(std::move(text));
         benchmark::DoNotOptimize(doc.root());
     }
-    _heap.on = false;
-    return _heap.peak;
+    return test::heap::stop_count();
 }
 
 }  // namespace
-
-void* operator new(std::size_t n)
-{
-    void* p = std::malloc(std::max<std::size_t>(n, 1));
-    if (!p)
-        throw std::bad_alloc();
-    if (_heap.on) {
-        _heap.held += static_cast<std::int64_t>(malloc_usable_size(p));
-        _heap.peak = std::max(_heap.peak, _heap.held);
-    }
-    return p;
-}
-
-void operator delete(void* p) noexcept
-{
-    if (p && _heap.on)
-        _heap.held -= static_cast<std::int64_t>(malloc_usable_size(p));
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
 
 int main(int argc, char** argv)
 {

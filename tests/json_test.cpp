@@ -9,18 +9,12 @@
 #include <cstring>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <new>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <utility>
 #include <vector>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -552,46 +546,6 @@ TEST(JsonDoc, BigContainersInsideOthers)
     // built so far still on the stack; they are freed on the way out.
     const std::string cut = text.substr(0, text.find("], \"members\""));
     EXPECT_EQ(rejection(cut).rfind(_unexpected, 0), 0u);
-}
-
-// ASan's shadow memory alone is beyond any limit on the address space.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool _address_sanitizer = true;
-#elif defined(__has_feature)
-constexpr bool _address_sanitizer = __has_feature(address_sanitizer);
-#else
-constexpr bool _address_sanitizer = false;
-#endif
-
-// Run in a child: builds a document from a long text of white space around one
-// small value while the process may map only a little more than it holds, far
-// less than the text's length.
-void build_under_a_tight_limit()
-{
-    std::string text(64 << 20, ' ');
-    text.replace(text.size() / 2, 3, "[1]");
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    if (pages <= 0)
-        std::_Exit(2);
-    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16 << 20);
-    const rlimit limit{room, room};
-    if (setrlimit(RLIMIT_AS, &limit) != 0)
-        std::_Exit(3);
-    try {
-        Json_doc doc(std::move(text));
-        std::_Exit(doc.root().arr().at(0).num() == 1 ? 0 : 4);
-    } catch (const std::bad_alloc&) {
-        std::_Exit(5);
-    }
-}
-
-// What the reader allocates follows the values a text holds, not its length.
-TEST(JsonDocDeathTest, MemoryFollowsTheValuesNotTheTextsLength)
-{
-    if (_address_sanitizer)
-        GTEST_SKIP() << "AddressSanitizer can't run under a limit on the address space";
-    EXPECT_EXIT(build_under_a_tight_limit(), testing::ExitedWithCode(0), "");
 }
 
 TEST(JsonDoc, AcceptsWhatTheGrammarAllows)
