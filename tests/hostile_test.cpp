@@ -407,38 +407,20 @@ TEST_F(Hostile_test, RottenCyclesFramesForwardWalkingEitherWay) {
     }
 }
 
+// The walk follows the position, truncated toward zero. Too far for 64 bits,
+// the frame of the nearest end of their range, 2^63 - 1 being 3 modulo 4 and
+// -2^63 being 0; not a number, frame 0. What can be seen is drawn in that frame.
 TEST_F(Hostile_test, RottenFrameTruncatesTowardZero) {
     struct Case {
         float x;
         bool facing_left;
         int frame;
     };
-    const Case cases[] = {{0, false, 0},   {5.9f, false, 0}, {-5.9f, false, 0}, {-0.5f, true, 0},
-                          {6, false, 1},   {-6, false, 3},   {-6, true, 1},     {6, true, 3},
-                          {12.5f, false, 2}, {-18, false, 1}, {23.9f, false, 3}, {24, false, 0}};
-    auto* rotten = add<Mob_rotten>("rotten", {0, 0});
-    ASSERT_NE(rotten, nullptr);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "x " << c.x << (c.facing_left ? " facing left" : ""));
-        rotten->pos = {c.x, 0};
-        rotten->flags = c.facing_left ? Body::flip : 0;
-        const auto seen = look(rotten->pos.floor() + Vec{0, -4}, {-160, 160, -120, 120});
-        ASSERT_TRUE(seen);
-        EXPECT_EQ(seen->frame, c.frame);
-        EXPECT_EQ(seen->quarters, c.facing_left ? mirrored : upright);
-    }
-}
-
-// Too far for 64 bits: the frame of the nearest end of their range, 2^63 - 1
-// being 3 modulo 4 and -2^63 being 0; not a number: frame 0.
-TEST_F(Hostile_test, RottenFrameOfAPositionBeyondAnyMap) {
-    struct Case {
-        float x;
-        bool facing_left;
-        int frame;
-    };
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const Case cases[] = {{nan, false, 0},   {nan, true, 0},     {inf, false, 3},     {-inf, false, 0},
+    const Case cases[] = {{0, false, 0},     {5.9f, false, 0},   {-5.9f, false, 0},   {-0.5f, true, 0},
+                          {6, false, 1},     {-6, false, 3},     {-6, true, 1},       {6, true, 3},
+                          {12.5f, false, 2}, {-18, false, 1},    {23.9f, false, 3},   {24, false, 0},
+                          {nan, false, 0},   {nan, true, 0},     {inf, false, 3},     {-inf, false, 0},
                           {inf, true, 0},    {-inf, true, 3},    {1e30f, false, 3},   {-1e30f, false, 0},
                           {1e30f, true, 0},  {-1e30f, true, 3},  {0x1p66f, false, 3}, {-0x1p66f, false, 0}};
     auto* rotten = add<Mob_rotten>("rotten", {0, 0});
@@ -448,6 +430,11 @@ TEST_F(Hostile_test, RottenFrameOfAPositionBeyondAnyMap) {
         rotten->pos = {c.x, 0};
         rotten->flags = c.facing_left ? Body::flip : 0;
         EXPECT_EQ(rotten->cycle_frame(), c.frame);
+        if (!(std::fabs(c.x) < 100)) continue;
+        const auto seen = look(rotten->pos.floor() + Vec{0, -4}, {-160, 160, -120, 120});
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->frame, c.frame);
+        EXPECT_EQ(seen->quarters, c.facing_left ? mirrored : upright);
     }
 }
 
