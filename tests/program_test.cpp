@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -137,36 +136,56 @@ std::string window_of(Child& child, std::chrono::milliseconds limit) {
     return {};
 }
 
-struct Library_close {
-    void operator()(void* lib) const { dlclose(lib); }
+// A connection of the test's own to its display, whose keys reach the one window
+// named and no other. xdotool types through XTEST whenever that window has the
+// focus, and the server hands an XTEST key, and the repeats of one held down, to
+// whatever window has the focus when they get there: on a busy machine the
+// window of another test on the same display, as every new window takes it.
+class X_display {
+public:
+    X_display() : display(XOpenDisplay(nullptr)) {}
+    explicit operator bool() const { return display != nullptr; }
+
+    // A key press or release, named by its keysym, sent to the window itself.
+    bool key(const std::string& window, const char* name, bool down) {
+        XEvent e{};
+        e.xkey.type = down ? KeyPress : KeyRelease;
+        e.xkey.window = std::stoul(window);
+        e.xkey.root = DefaultRootWindow(display.get());
+        e.xkey.time = CurrentTime;
+        e.xkey.same_screen = True;
+        e.xkey.keycode = XKeysymToKeycode(display.get(), XStringToKeysym(name));
+        return e.xkey.keycode != 0 && send(e.xkey.window, down ? KeyPressMask : KeyReleaseMask, e);
+    }
+    // A key pressed and let go.
+    bool key(const std::string& window, const char* name) {
+        return key(window, name, true) && key(window, name, false);
+    }
+
+    // Asks the window to close, as a window manager does for its close button.
+    bool close(const std::string& window) {
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = std::stoul(window);
+        e.xclient.message_type = XInternAtom(display.get(), "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(XInternAtom(display.get(), "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        return send(e.xclient.window, NoEventMask, e);
+    }
+
+private:
+    bool send(Window window, long mask, XEvent& e) {
+        const bool sent = XSendEvent(display.get(), window, False, mask, &e) != 0;
+        XFlush(display.get());
+        return sent;
+    }
+
+    struct Close {
+        void operator()(Display* d) const { XCloseDisplay(d); }
+    };
+    std::unique_ptr<Display, Close> display;
 };
-
-template <class F>
-F* symbol(void* lib, const char* name) {
-    return reinterpret_cast<F*>(dlsym(lib, name));
-}
-
-// Asks the window to close, as a window manager does for its close button.
-void close_window(const std::string& window) {
-    std::unique_ptr<void, Library_close> x11(dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL));
-    ASSERT_TRUE(x11) << dlerror();
-    auto* open_display = symbol<decltype(XOpenDisplay)>(x11.get(), "XOpenDisplay");
-    auto* intern_atom = symbol<decltype(XInternAtom)>(x11.get(), "XInternAtom");
-    auto* send_event = symbol<decltype(XSendEvent)>(x11.get(), "XSendEvent");
-    auto* close_display = symbol<decltype(XCloseDisplay)>(x11.get(), "XCloseDisplay");
-    ASSERT_TRUE(open_display && intern_atom && send_event && close_display);
-    Display* display = open_display(nullptr);
-    ASSERT_TRUE(display);
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = std::stoul(window);
-    e.xclient.message_type = intern_atom(display, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(intern_atom(display, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    EXPECT_NE(send_event(display, e.xclient.window, False, NoEventMask, &e), 0);
-    close_display(display);  // flushes the request
-}
 
 void expect_starts(const std::string& text, const std::string& start) {
     EXPECT_EQ(text.substr(0, start.size()), start) << text;
@@ -176,6 +195,7 @@ class Program_test : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no X display (run under Xvfb)";
+        ASSERT_TRUE(x) << "can't open the display " << std::getenv("DISPLAY");
         test::write_file(map, _map);
         test::Surface tile = test::make_image(8, 8, [](int, int) { return test::rgba(200, 120, 60, 255); });
         ASSERT_TRUE(tile);
@@ -212,6 +232,7 @@ protected:
         ASSERT_FALSE(window.empty()) << "no window\n" << test::read_file(tmp / "err.txt");
     }
 
+    X_display x;
     test::Temp_dir tmp;
     fs::path map = tmp / "map" / "level.tmj";
     std::unique_ptr<Child> child;
@@ -221,9 +242,9 @@ protected:
 TEST_F(Program_test, TheMenuActionSavesTheSettingsAndWritesTheMobAtlas) {
     test::write_file(user_settings(), _settings);
     ASSERT_NO_FATAL_FAILURE(start());
-    EXPECT_EQ(xdotool({"keydown", "--window", window, "Right"}).status, 0);
+    EXPECT_TRUE(x.key(window, "Right", true));
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(xdotool({"key", "--window", window, "Escape"}).status, 0);
+    EXPECT_TRUE(x.key(window, "Escape"));
     EXPECT_EQ(child->wait(30s), 0) << test::read_file(tmp / "err.txt");
     // Written anew in full: the values read, then every binding.
     std::string saved = test::read_file(user_settings());
@@ -238,7 +259,7 @@ TEST_F(Program_test, ClosingTheWindowEndsAtOnceWritingNothing) {
     // Once the map is loaded the game is playing.
     for (int i = 0; i < 600 && !fs::exists(state("bkgr.png")); ++i) std::this_thread::sleep_for(50ms);
     ASSERT_TRUE(fs::exists(state("bkgr.png")));
-    ASSERT_NO_FATAL_FAILURE(close_window(window));
+    EXPECT_TRUE(x.close(window));
     EXPECT_EQ(child->wait(30s), 0) << test::read_file(tmp / "err.txt");
     EXPECT_EQ(test::read_file(user_settings()), _settings);
     EXPECT_FALSE(fs::exists(state("mobs.png")));
@@ -281,7 +302,7 @@ protected:
         for (int i = 0; i < 600 && err().find("INFO: Playing ") == std::string::npos; ++i)
             std::this_thread::sleep_for(50ms);
         EXPECT_NE(err().find("INFO: Playing "), std::string::npos) << err();
-        EXPECT_EQ(xdotool({"key", "--window", window, "Escape"}).status, 0);
+        EXPECT_TRUE(x.key(window, "Escape"));
         return child->wait(30s);
     }
 
