@@ -7,6 +7,7 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -38,6 +39,9 @@ SDL_Surface* load_image(const std::filesystem::path& file) {
         bytes = read_file(file, _max_image_size);
     } catch (const Read_error& e) {
         SDL_SetError("%s", e.what());
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        SDL_SetError("not enough memory to load it");
         return nullptr;
     }
     SDL_RWops* in = rw_from_bytes(bytes);

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 #include <istream>
+#include <limits>
+#include <new>
 #include <vector>
 
 namespace kesp {
@@ -256,8 +258,10 @@ bool read_audio(const std::filesystem::path& path, std::size_t limit, std::strin
         return true;
     } catch (const Read_error& e) {
         SDL_SetError("%s", e.what());
-        return false;
+    } catch (const std::bad_alloc&) {
+        SDL_SetError("not enough memory to load it");
     }
+    return false;
 }
 
 // Reads the numbers of a MIDI file, never past its bytes: a read beyond them
@@ -304,17 +308,34 @@ struct Midi_reader {
     }
 };
 
-// What a player finds in one track's events, which run to its End of Track or
-// to the end of a whole chunk; a track cut short by the end of the file ends in
-// neither. Time counts only when the track reads whole: a player that fails
-// on an event is done with the file.
+// The length FluidSynth insists on for a meta event of the type, or -1 for any.
+int meta_length(std::uint32_t type) {
+    switch (type) {
+    case 0x51: return 3;  // tempo
+    case 0x54: return 5;  // SMPTE offset
+    case 0x58: return 4;  // time signature
+    case 0x59: return 2;  // key signature
+    default: return -1;
+    }
+}
+
+// What FluidSynth finds in one track's events, which run to its End of Track
+// or to the end of a whole chunk; a track cut short by the end of the file ends
+// in neither. FluidSynth keeps only some events, and a delta-time counts only
+// once an event it keeps takes it. It gives up on the whole file at the first
+// fault, so time read before a fault doesn't count either.
 Midi_tracks read_track(std::string_view events, bool whole) {
     Midi_reader r{events};
     bool timed = false;
+    bool waiting = false;       // time that no kept event has taken yet
     std::uint32_t running = 0;  // the status that data bytes without one take
+    auto keep = [&] {
+        timed = timed || waiting;
+        waiting = false;
+    };
     for (;;) {
         if (r.left() == 0) return !whole ? Midi_tracks::unreadable : timed ? Midi_tracks::timed : Midi_tracks::timeless;
-        timed = r.quantity() > 0 || timed;
+        waiting = r.quantity() > 0 || waiting;
         std::uint32_t status = r.byte();
         if (r.cut) return Midi_tracks::unreadable;
         if (status < 0x80) {
@@ -322,18 +343,33 @@ Midi_tracks read_track(std::string_view events, bool whole) {
             status = running;
             --r.at;  // a data byte
         }
-        if (status == 0xff) {  // a meta event, which keeps the running status, as FluidSynth reads it
-            const std::uint32_t type = r.byte();
-            if (type == 0x2f && !r.cut) return timed ? Midi_tracks::timed : Midi_tracks::timeless;
-            r.take(r.quantity());
-        } else if (status == 0xf0 || status == 0xf7) {
-            r.take(r.quantity());
+        if (status == 0xff) {  // a meta event, after which FluidSynth loses the running status
             running = 0;
+            const std::uint32_t type = r.byte();
+            const std::uint32_t length = r.quantity();
+            if (r.cut) return Midi_tracks::unreadable;
+            if (type == 0x2f) {
+                if (length != 0) return Midi_tracks::unreadable;
+                keep();
+                return timed ? Midi_tracks::timed : Midi_tracks::timeless;
+            }
+            if (meta_length(type) >= 0 && length != static_cast<std::uint32_t>(meta_length(type)))
+                return Midi_tracks::unreadable;
+            r.take(length);
+            if (type == 0x01 || type == 0x05 || type == 0x51) keep();  // text, lyric, tempo
+        } else if (status == 0xf0) {  // system exclusive, which ends the running status
+            const std::uint32_t length = r.quantity();
+            r.take(length);
+            running = 0;
+            if (length > 0) keep();
         } else if (status > 0xf0) {
-            return Midi_tracks::unreadable;  // no other system message belongs in a file
+            return Midi_tracks::unreadable;  // no other system message, an escape neither
         } else {
             running = status;
-            r.take((status & 0xe0) == 0xc0 ? 1 : 2);  // program and pressure changes carry one byte
+            // Program and pressure changes carry one data byte, the others two.
+            for (char data : r.take((status & 0xe0) == 0xc0 ? 1 : 2))
+                if (data & 0x80) return Midi_tracks::unreadable;
+            keep();
         }
         if (r.cut) return Midi_tracks::unreadable;
     }
@@ -342,19 +378,22 @@ Midi_tracks read_track(std::string_view events, bool whole) {
 }  // namespace
 
 Midi_tracks read_midi_tracks(std::string_view file) {
-    // The header FluidSynth reads: six bytes, of which the last two are ticks a
-    // beat, not SMPTE frames.
+    // The header FluidSynth reads: six bytes, a format of 0, 1 or 2, fewer than
+    // 128 tracks, and ticks a beat rather than SMPTE frames.
     Midi_reader r{file};
     if (r.take(4) != "MThd" || r.big(4) != 6) return Midi_tracks::unreadable;
-    r.big(2);  // the format
+    const std::uint32_t format = r.big(2);
     const std::uint32_t tracks = r.big(2);
     const std::uint32_t division = r.big(2);
-    if (r.cut || division & 0x8000) return Midi_tracks::unreadable;
+    if (r.cut || format > 2 || tracks >= 128 || division & 0x8000) return Midi_tracks::unreadable;
     // The tracks follow one another; what follows them is never read.
     Midi_tracks found = Midi_tracks::timeless;
     for (std::uint32_t i = 0; i < tracks; ++i) {
         if (r.take(4) != "MTrk") return Midi_tracks::unreadable;
         const std::uint32_t size = r.big(4);
+        // FluidSynth finds the next track by an offset that must fit an int.
+        if (r.at + std::uint64_t{size} > static_cast<std::uint64_t>(std::numeric_limits<int>::max()))
+            return Midi_tracks::unreadable;
         const std::string_view events = r.take(size);
         const Midi_tracks track = read_track(events, events.size() == size);
         if (track == Midi_tracks::unreadable) return track;

@@ -83,13 +83,14 @@ void play_audio(const Audio* audio);
 // Stops every sound and the music.
 void stop_audio();
 
-// What a MIDI player that reads a standard MIDI file finds in the tracks its
-// header counts.
+// What FluidSynth, reading a standard MIDI file, finds in the tracks its header
+// counts.
 enum class Midi_tracks {
-    timed,       // some track holds time: a delta-time above zero before its end
+    timed,       // they hold time: a delta-time above zero that an event it keeps takes
     timeless,    // read whole, they end as soon as they start
-    unreadable,  // cut short, malformed, or in a form FluidSynth can't read: a header
-                 // of another length, SMPTE time, other chunks before the tracks
+    unreadable,  // cut short, malformed, or in a form FluidSynth doesn't read: a
+                 // header of another length, SMPTE time, 128 tracks or more, other
+                 // chunks before the tracks, an escape event
 };
 
 // Reads the tracks of a MIDI file, never past its bytes, whatever they claim.

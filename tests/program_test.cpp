@@ -514,11 +514,13 @@ TEST_F(Program_settings, FoldersTheGameCantUseAreNoHindranceToPlay) {
 // that doesn't fit is a warning, and none is ever left cut off; an old image
 // stays as it was.
 TEST_F(Program_settings, AnAtlasImageTheDiskCantHoldIsAWarningAndNeverCutOff) {
-    // Noise, which no encoder packs into a few KiB: 64 tiles of it.
+    // Noise, which no encoder packs below 64 KiB: 256 tiles of it. The limit
+    // holds for the game's log too, which stays far below it.
+    constexpr std::uint64_t limit = 32 << 10;
     std::uint32_t seed = 12345;
-    test::Surface noise = test::make_image(64, 64, [&seed](int, int) { return seed = seed * 1664525u + 1013904223u; });
+    test::Surface noise = test::make_image(128, 128, [&seed](int, int) { return seed = seed * 1664525u + 1013904223u; });
     ASSERT_NO_FATAL_FAILURE(test::save_image(noise.get(), map.parent_path() / "tiles.png"));
-    test::write_file(map, replaced(_map, R"("imagewidth":8,"imageheight":8)", R"("imagewidth":64,"imageheight":64)"));
+    test::write_file(map, replaced(_map, R"("imagewidth":8,"imageheight":8)", R"("imagewidth":128,"imageheight":128)"));
     const std::string warning = "WARN: can't write \"" + state("bkgr.png").string() + "\": can't write ";
     struct Case { const char* what; std::string old; };
     const Case cases[] = {{"no image yet", ""}, {"an old image", "the old image"}};
@@ -528,10 +530,11 @@ TEST_F(Program_settings, AnAtlasImageTheDiskCantHoldIsAWarningAndNeverCutOff) {
         if (!c.old.empty()) test::write_file(state("bkgr.png"), c.old);
         test::write_file(user_settings(), _settings);
         ASSERT_NO_FATAL_FAILURE(start([] {
-            if (std::string why = test::limit_file_size(16 << 10); !why.empty()) _exit(126);
+            if (std::string why = test::limit_file_size(limit); !why.empty()) _exit(126);
         }));
         EXPECT_EQ(play_and_quit(), 0) << err();
         const std::string text = err();
+        ASSERT_LT(text.size(), limit) << "the log itself ran into the limit";
         const std::size_t at = text.find(warning);
         ASSERT_NE(at, std::string::npos) << text;
         EXPECT_NE(text.substr(at, text.find('\n', at) - at).find(std::strerror(EFBIG)), std::string::npos) << text;
@@ -684,6 +687,17 @@ std::string asset_name(const testing::TestParamInfo<Asset>& info) {
 INSTANTIATE_TEST_SUITE_P(Each, Program_assets,
                          testing::Values(Asset::tileset_image, Asset::music, Asset::sound, Asset::sheet), asset_name);
 
+// Whether a user who owns none of it may read what path names, through every
+// folder above it.
+bool others_may_reach(const fs::path& path) {
+    for (fs::path p = fs::absolute(path); p != p.parent_path(); p = p.parent_path()) {
+        const fs::perms perms = fs::status(p).permissions();
+        const fs::perms needed = p == fs::absolute(path) ? fs::perms::others_read : fs::perms::others_exec;
+        if ((perms & needed) == fs::perms::none) return false;
+    }
+    return true;
+}
+
 // For a child about to run the program: it runs as another user, the player.
 void become_player() {
     const std::string why = test::become_player();
@@ -697,6 +711,8 @@ void become_player() {
 // file through the folder: it is saved as any other, and becomes theirs.
 TEST_F(Program_settings, ASettingsFileLeftByRootInThePlayersFolderIsReplaced) {
     if (geteuid() != 0) GTEST_SKIP() << "only root can leave a file of its own to another user";
+    for (const fs::path& reached : {fs::path(_program), fs::path(QUORLA_DATA_ROOT)})
+        if (!others_may_reach(reached)) GTEST_SKIP() << "the player may not reach " << reached;
     test::write_file(user_settings(), _settings);
     fs::permissions(user_settings(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                                          fs::perms::others_read);
