@@ -1,14 +1,22 @@
 #include "support/atlas.h"
 
+#include "support/files.h"
+#include "support/rwops.h"
+
 #include <GL/glew.h>
 #include <SDL.h>
 #include <SDL_image.h>
 
+#include <new>
 #include <stdexcept>
+#include <string>
 
 namespace kesp {
 
 namespace {
+
+// Far beyond any sheet or tileset that fits an atlas.
+constexpr std::size_t _max_image_size = std::size_t{64} << 20;
 
 void log_sdl_error() { SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s", SDL_GetError()); }
 
@@ -23,9 +31,26 @@ SDL_Surface* make_canvas(int side) {
     return s;
 }
 
+// The decoded image of a file read through the one checked open: a pipe or a
+// device is refused rather than waited on, with the system's reason.
+SDL_Surface* load_image(const std::filesystem::path& file) {
+    std::string bytes;
+    try {
+        bytes = read_file(file, _max_image_size);
+    } catch (const Read_error& e) {
+        SDL_SetError("%s", e.what());
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        SDL_SetError("not enough memory to load it");
+        return nullptr;
+    }
+    SDL_RWops* in = rw_from_bytes(bytes);
+    return in ? IMG_Load_RW(in, 1) : nullptr;
+}
+
 }  // namespace
 
-Image::Image(const std::filesystem::path& file) : surface(IMG_Load(file.string().c_str())) {}
+Image::Image(const std::filesystem::path& file) : surface(load_image(file)) {}
 
 Image::~Image() { SDL_FreeSurface(surface); }
 
@@ -122,7 +147,17 @@ Box& Atlas::get(unsigned long long tile) { return boxes.at(tile); }
 
 int Atlas::size() const { return canvas ? canvas->w : 0; }
 
-bool Atlas::save_png(const std::filesystem::path& file) { return IMG_SavePNG(canvas, file.string().c_str()) == 0; }
+bool Atlas::save_png(const std::filesystem::path& file) {
+    // Encoded whole in memory, then put in place in one step: a full disk leaves
+    // the old image or none, never a cut-off one.
+    std::string png;
+    SDL_RWops* out = rw_to_string(png);
+    if (!out || IMG_SavePNG_RW(canvas, out, 1) != 0) return false;
+    const std::string why = replace_file(file, png);
+    if (why.empty()) return true;
+    SDL_SetError("%s", why.c_str());
+    return false;
+}
 
 void Atlas::clear() {
     packer.clear();

@@ -17,7 +17,8 @@ namespace kesp {
 class Image {
 public:
     // Empty, with the reason in the platform's error text, when file can't be read
-    // as an image.
+    // as an image. The file is read like every other (kesp::read_file): a pipe or
+    // a device is refused at once, with the system's reason.
     explicit Image(const std::filesystem::path& file);
     ~Image();
     Image(const Image&) = delete;
@@ -59,8 +60,9 @@ public:
     Box& get(unsigned long long tile);
     // The side of the square in pixels.
     int size() const;
-    // Writes the whole image as PNG; false, with the reason in the platform's
-    // error text, when it can't.
+    // Writes the whole image as PNG, replacing file in one step (kesp::replace_file);
+    // false, with the reason in the platform's error text, when it can't, and file
+    // is then as it was.
     bool save_png(const std::filesystem::path& file);
     // Forgets every tile; the pixels stay until new tiles cover them.
     void clear();

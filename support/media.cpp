@@ -1,15 +1,17 @@
 #include "support/media.h"
 
+#include "support/files.h"
+#include "support/rwops.h"
+
 #include <GL/glew.h>
 #include <SDL.h>
 #include <SDL_mixer.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <istream>
-#include <sstream>
+#include <limits>
+#include <new>
 #include <vector>
 
 namespace kesp {
@@ -202,41 +204,226 @@ void Audio::play() const {
 
 namespace {
 
-// Whether the mixer can loop the music: it knows that the music lasts a while.
-// FluidSynth, asked to loop a MIDI file that ends as soon as it starts, restarts
-// it for ever inside the audio callback, which holds the audio lock, so the game
-// blocks at its next sound. The mixer gives no length for any MIDI file played
-// by FluidSynth, and 0 for an empty one played by Timidity. Other music plays
-// once: a real tune of unknown length is still heard, and music that stops is
-// better than a game that freezes.
-bool loopable(Mix_Music* music, const std::filesystem::path& path) {
-    const double seconds = Mix_MusicDuration(music);
-    if (seconds > 0) return true;
-    SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": can't loop music of %s length; it plays once",
-                path.string().c_str(), seconds == 0 ? "zero" : "unknown");
+// A sound is decoded whole; music is held in memory while it plays. Either is
+// far below these in any game.
+constexpr std::size_t _max_sound_size = std::size_t{64} << 20;
+constexpr std::size_t _max_music_size = std::size_t{256} << 20;
+
+// The music type that the file's name suggests, as the mixer guesses it when
+// it opens a file by name; none lets the mixer tell from the bytes.
+Mix_MusicType music_type(const std::filesystem::path& path) {
+    static const struct {
+        Mix_MusicType type;
+        std::initializer_list<const char*> extensions;
+    } types[] = {
+        {MUS_WAV, {"wav"}},
+        {MUS_MID, {"mid", "midi", "kar"}},
+        {MUS_OGG, {"ogg"}},
+        {MUS_OPUS, {"opus"}},
+        {MUS_FLAC, {"flac"}},
+        {MUS_MP3, {"mpg", "mpeg", "mp3", "mad"}},
+        {MUS_MOD, {"669", "amf", "ams", "dbm", "dsm", "far", "it", "med", "mdl", "mod", "mol", "mtm",
+                   "nst", "okt", "ptm", "s3m", "stm", "ult", "umx", "wow", "xm"}},
+    };
+    const std::string name = path.filename().string();
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return MUS_NONE;
+    const char* extension = name.c_str() + dot + 1;
+    for (const auto& t : types)
+        for (const char* e : t.extensions)
+            if (SDL_strcasecmp(extension, e) == 0) return t.type;
+    return MUS_NONE;
+}
+
+// Whether the mixer's own loop can repeat the music. Music that lasts no time
+// at all, and a MIDI file that FluidSynth fails to read, it restarts for ever
+// inside the audio callback, which holds the audio lock, so the game would
+// freeze at its next sound; played once, they end. FluidSynth tells no length
+// for any MIDI file, so a MIDI file's time is read from its own tracks; other
+// music of unknown length is taken to last.
+bool loopable(Mix_Music* music, std::string_view file, const std::filesystem::path& path) {
+    const Midi_tracks tracks = Mix_GetMusicType(music) != MUS_MID ? Midi_tracks::timed : read_midi_tracks(file);
+    const char* why = tracks == Midi_tracks::unreadable ? "a MIDI file cut short or malformed"
+                      : tracks == Midi_tracks::timeless || Mix_MusicDuration(music) == 0 ? "music that lasts no time"
+                                                                                       : nullptr;
+    if (why)
+        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": can't loop %s; it plays once", path.string().c_str(), why);
+    return !why;
+}
+
+// The file's bytes, or false with the reason in the platform's error text.
+bool read_audio(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
+    try {
+        bytes = read_file(path, limit);
+        return true;
+    } catch (const Read_error& e) {
+        SDL_SetError("%s", e.what());
+    } catch (const std::bad_alloc&) {
+        SDL_SetError("not enough memory to load it");
+    }
     return false;
+}
+
+// Reads the numbers of a MIDI file, never past its bytes: a read beyond them
+// gives 0 and marks the reader as cut.
+struct Midi_reader {
+    std::string_view bytes;
+    std::size_t at = 0;
+    bool cut = false;
+
+    std::size_t left() const { return bytes.size() - at; }
+    std::uint32_t byte() {
+        if (at == bytes.size()) {
+            cut = true;
+            return 0;
+        }
+        return static_cast<unsigned char>(bytes[at++]);
+    }
+    // A big-endian number of n bytes.
+    std::uint32_t big(int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | byte();
+        return v;
+    }
+    // A variable-length quantity: seven bits a byte, at most four bytes.
+    std::uint32_t quantity() {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const std::uint32_t b = byte();
+            v = v << 7 | (b & 0x7f);
+            if (!(b & 0x80)) return v;
+        }
+        cut = true;
+        return 0;
+    }
+    // The next n bytes, or as many as there are.
+    std::string_view take(std::uint64_t n) {
+        if (n > left()) {
+            cut = true;
+            n = left();
+        }
+        std::string_view part = bytes.substr(at, static_cast<std::size_t>(n));
+        at += part.size();
+        return part;
+    }
+};
+
+// The length FluidSynth insists on for a meta event of the type, or -1 for any.
+int meta_length(std::uint32_t type) {
+    switch (type) {
+    case 0x51: return 3;  // tempo
+    case 0x54: return 5;  // SMPTE offset
+    case 0x58: return 4;  // time signature
+    case 0x59: return 2;  // key signature
+    default: return -1;
+    }
+}
+
+// What FluidSynth finds in one track's events, which run to its End of Track
+// or to the end of a whole chunk; a track cut short by the end of the file ends
+// in neither. FluidSynth keeps only some events, and a delta-time counts only
+// once an event it keeps takes it. It gives up on the whole file at the first
+// fault, so time read before a fault doesn't count either.
+Midi_tracks read_track(std::string_view events, bool whole) {
+    Midi_reader r{events};
+    bool timed = false;
+    bool waiting = false;       // time that no kept event has taken yet
+    std::uint32_t running = 0;  // the status that data bytes without one take
+    auto keep = [&] {
+        timed = timed || waiting;
+        waiting = false;
+    };
+    for (;;) {
+        if (r.left() == 0) return !whole ? Midi_tracks::unreadable : timed ? Midi_tracks::timed : Midi_tracks::timeless;
+        waiting = r.quantity() > 0 || waiting;
+        std::uint32_t status = r.byte();
+        if (r.cut) return Midi_tracks::unreadable;
+        if (status < 0x80) {
+            if (!running) return Midi_tracks::unreadable;
+            status = running;
+            --r.at;  // a data byte
+        }
+        if (status == 0xff) {  // a meta event, after which FluidSynth loses the running status
+            running = 0;
+            const std::uint32_t type = r.byte();
+            const std::uint32_t length = r.quantity();
+            if (r.cut) return Midi_tracks::unreadable;
+            if (type == 0x2f) {
+                if (length != 0) return Midi_tracks::unreadable;
+                keep();
+                return timed ? Midi_tracks::timed : Midi_tracks::timeless;
+            }
+            if (meta_length(type) >= 0 && length != static_cast<std::uint32_t>(meta_length(type)))
+                return Midi_tracks::unreadable;
+            r.take(length);
+            if (type == 0x01 || type == 0x05 || type == 0x51) keep();  // text, lyric, tempo
+        } else if (status == 0xf0) {  // system exclusive, which ends the running status
+            const std::uint32_t length = r.quantity();
+            r.take(length);
+            running = 0;
+            if (length > 0) keep();
+        } else if (status > 0xf0) {
+            return Midi_tracks::unreadable;  // no other system message, an escape neither
+        } else {
+            running = status;
+            // Program and pressure changes carry one data byte, the others two.
+            for (char data : r.take((status & 0xe0) == 0xc0 ? 1 : 2))
+                if (data & 0x80) return Midi_tracks::unreadable;
+            keep();
+        }
+        if (r.cut) return Midi_tracks::unreadable;
+    }
 }
 
 }  // namespace
 
+Midi_tracks read_midi_tracks(std::string_view file) {
+    // The header FluidSynth reads: six bytes, a format of 0, 1 or 2, fewer than
+    // 128 tracks, and ticks a beat rather than SMPTE frames.
+    Midi_reader r{file};
+    if (r.take(4) != "MThd" || r.big(4) != 6) return Midi_tracks::unreadable;
+    const std::uint32_t format = r.big(2);
+    const std::uint32_t tracks = r.big(2);
+    const std::uint32_t division = r.big(2);
+    if (r.cut || format > 2 || tracks >= 128 || division & 0x8000) return Midi_tracks::unreadable;
+    // The tracks follow one another; what follows them is never read.
+    Midi_tracks found = Midi_tracks::timeless;
+    for (std::uint32_t i = 0; i < tracks; ++i) {
+        if (r.take(4) != "MTrk") return Midi_tracks::unreadable;
+        const std::uint32_t size = r.big(4);
+        // FluidSynth finds the next track by an offset that must fit an int.
+        if (r.at + std::uint64_t{size} > static_cast<std::uint64_t>(std::numeric_limits<int>::max()))
+            return Midi_tracks::unreadable;
+        const std::string_view events = r.take(size);
+        const Midi_tracks track = read_track(events, events.size() == size);
+        if (track == Midi_tracks::unreadable) return track;
+        if (track == Midi_tracks::timed) found = track;
+    }
+    return found;
+}
+
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode) {
+    auto audio = std::make_unique<Audio>();
     // Without a device there is nothing to decode for; "no audio available" was
     // said once at set-up, so each file stays quiet.
-    if (!mixer) return std::make_unique<Audio>(nullptr, nullptr, false);
-    Mix_Chunk* chunk = nullptr;
-    Mix_Music* music = nullptr;
+    if (!mixer) return audio;
+    // Decoded from memory: the mixer never opens the file itself, and a file it
+    // couldn't open gets the system's reason, not the mixer's.
     if (predecode != 0) {  // a NaN is non-zero too
-        // Opened here: given a file that can't be opened, the mixer would only
-        // say that it got no stream.
-        if (SDL_RWops* file = SDL_RWFromFile(path.string().c_str(), "rb")) chunk = Mix_LoadWAV_RW(file, 1);
-    } else {
-        music = Mix_LoadMUS(path.string().c_str());
+        std::string bytes;
+        if (read_audio(path, _max_sound_size, bytes))
+            if (SDL_RWops* in = rw_from_bytes(bytes)) audio->chunk = Mix_LoadWAV_RW(in, 1);
+    } else if (read_audio(path, _max_music_size, audio->source)) {
+        // The stream reads the bytes for as long as the music lives.
+        if (SDL_RWops* in = rw_from_bytes(audio->source))
+            audio->music = Mix_LoadMUSType_RW(in, music_type(path), SDL_TRUE);
     }
-    if (!chunk && !music) {
+    if (!audio->chunk && !audio->music) {
         SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": %s", path.string().c_str(), SDL_GetError());
         return nullptr;
     }
-    return std::make_unique<Audio>(chunk, music, music && loopable(music, path));
+    if (audio->music) audio->loop = loopable(audio->music, audio->source, path);
+    return audio;
 }
 
 void play_audio(const Audio* audio) {
@@ -321,15 +508,15 @@ unsigned compile_shader(const char* code, unsigned type) {
 }
 
 unsigned load_shader(const std::filesystem::path& file, unsigned type) {
-    std::ifstream in(file);
-    if (in.fail()) {
-        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: %s", file.string().c_str(),
-                     std::strerror(errno));
+    std::string text;
+    try {
+        // No shader comes near a MiB.
+        text = read_file(file, std::size_t{1} << 20);
+    } catch (const Read_error& e) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: %s", file.string().c_str(), e.what());
         return 0;
     }
-    std::ostringstream text;
-    unsigned shader = 0;
-    if (text << in.rdbuf()) shader = compile_shader(text.str().c_str(), type);
+    unsigned shader = compile_shader(text.c_str(), type);
     if (!shader)
         SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: can't compile shader",
                      file.string().c_str());

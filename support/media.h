@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 
 struct SDL_Window;
 struct Mix_Chunk;
@@ -47,7 +48,8 @@ extern Fps _fps;
 // A sound decoded at load time or music streamed while it plays; frees itself.
 class Audio {
 public:
-    Audio(Mix_Chunk* chunk, _Mix_Music* music, bool loop) : chunk(chunk), music(music), loop(loop) {}
+    // A silent audio, which plays nothing.
+    Audio() = default;
     ~Audio();
     Audio(const Audio&) = delete;
     Audio& operator=(const Audio&) = delete;
@@ -56,25 +58,43 @@ public:
     void play() const;
     // How often play was called: lets a caller see what was played.
     int plays() const { return played; }
-    // Whether play loops: music that the mixer can loop.
+    // Whether play loops: music that lasts some time.
     bool loops() const { return loop; }
 
 private:
-    Mix_Chunk* chunk;
-    _Mix_Music* music;
-    bool loop;
+    friend std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
+
+    std::string source;  // the music's file, which the mixer reads while it plays
+    Mix_Chunk* chunk = nullptr;
+    _Mix_Music* music = nullptr;
+    bool loop = false;
     mutable int played = 0;
 };
 
 // predecode non-zero (NaN counts) decodes the whole file now; otherwise it is
-// streamed, and loops only when the mixer knows it lasts a while (else it plays
-// once, after a warning). Null after logging the file and the platform's error.
-// Without audio open, a silent audio that plays nothing, and nothing is logged.
+// streamed, and loops unless it lasts no time at all or is a MIDI file that
+// can't be read whole (it then plays once, after a warning). The file is read
+// like every other (kesp::read_file): a pipe or a device is refused at once.
+// Null after logging the file and the reason. Without audio open, a silent
+// audio that plays nothing; no file is read or logged.
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
 // Plays a sound once; a null sound plays nothing.
 void play_audio(const Audio* audio);
 // Stops every sound and the music.
 void stop_audio();
+
+// What FluidSynth, reading a standard MIDI file, finds in the tracks its header
+// counts.
+enum class Midi_tracks {
+    timed,       // they hold time: a delta-time above zero that an event it keeps takes
+    timeless,    // read whole, they end as soon as they start
+    unreadable,  // cut short, malformed, or in a form FluidSynth doesn't read: a
+                 // header of another length, SMPTE time, 128 tracks or more, other
+                 // chunks before the tracks, an escape event
+};
+
+// Reads the tracks of a MIDI file, never past its bytes, whatever they claim.
+Midi_tracks read_midi_tracks(std::string_view file);
 
 // Shows or hides the mouse cursor over the window.
 void show_cursor(bool shown);

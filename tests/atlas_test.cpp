@@ -9,6 +9,9 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -309,6 +312,32 @@ TEST_F(Atlas, SavesAPngThatLoadsBackWithTheSamePixels) {
         for (int x = 0; x < 32; ++x)
             ASSERT_EQ(test::pixel_at(back.get(), x, y), tex.at(x, y)) << x << ", " << y;
     expect_copy(tex, 1, 1, 0, 0, 8, 5, 17);
+}
+
+// The image is written whole or not at all: under a file size limit, as on a
+// full disk, the old image stays as it was with nothing beside it, and the
+// reason is the system's.
+TEST_F(Atlas, APngThatCantBeWrittenWholeLeavesTheOldOne) {
+    kesp::Atlas atlas(128, 0, GL_NEAREST);
+    // Noise, which no encoder packs below the limit.
+    std::uint32_t seed = 12345;
+    test::Surface noise = test::make_image(128, 128, [&seed](int, int) { return seed = seed * 1664525u + 1013904223u; });
+    SDL_Rect cell{0, 0, 128, 128};
+    ASSERT_TRUE(atlas.add(noise.get(), cell));
+    const auto path = dir / "state" / "atlas.png";
+    test::write_file(path, "the old image");
+    {
+        test::File_size_limit limit(4096);
+        EXPECT_FALSE(atlas.save_png(path));
+    }
+    EXPECT_NE(std::string(SDL_GetError()).find(std::strerror(EFBIG)), std::string::npos) << SDL_GetError();
+    EXPECT_EQ(test::folder_tree(dir / "state"), (std::map<std::string, std::string>{{"atlas.png", "the old image"}}));
+
+    ASSERT_TRUE(atlas.save_png(path)) << SDL_GetError();
+    test::Surface back = test::load_image(path);
+    ASSERT_TRUE(back) << SDL_GetError();
+    EXPECT_EQ(test::pixel_at(back.get(), 127, 127), test::pixel_at(noise.get(), 127, 127));
+    EXPECT_EQ(test::folder_tree(dir / "state").size(), 1u);
 }
 
 TEST_F(Atlas, ASurfaceThatCannotBeMadeThrows) {

@@ -244,6 +244,41 @@ TEST(Replace_file, WhatMustNotBeReplacedIsLeftAsItWas) {
     }
 }
 
+// Run in a child as the player, who owns the folder but not the file.
+void child_replace_as_player(const fs::path& file) {
+    if (std::string why = test::become_player(); !why.empty()) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        std::_Exit(2);
+    }
+    const std::string got = kesp::replace_file(file, "new\n");
+    if (!got.empty()) {
+        std::fprintf(stderr, "replace_file said \"%s\"\n", got.c_str());
+        std::_Exit(3);
+    }
+    std::_Exit(0);
+}
+
+// A file the player can't write, left by root in the player's folder after a
+// run under sudo: the rename needs only the folder, so it is replaced, and the
+// new file is the player's, with the old one's mode.
+TEST(Replace_file, AFileOfAnotherUserInThePlayersFolderIsReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can leave a file of its own to another user";
+    test::Temp_dir dir;
+    const fs::path file = dir / "quorla" / "game.cfg";
+    test::write_file(file, "root's\n");
+    ASSERT_EQ(test::give_to_player(dir.path()), "");
+    ASSERT_EQ(chown(file.c_str(), 0, 0), 0);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+    EXPECT_EXIT(child_replace_as_player(file), testing::ExitedWithCode(0), "");
+    EXPECT_EQ(test::folder_tree(dir.path()), (std::map<std::string, std::string>{
+                                                 {"quorla", "<folder>"}, {"quorla/game.cfg", "new\n"}}));
+    struct stat status {};
+    ASSERT_EQ(stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, test::_player);
+    EXPECT_EQ(status.st_mode & 07777, 0644u);
+}
+
 // A save of an older version, or one cut short, may have left a file or a folder
 // under a name of its own: it is no hindrance, and it stays.
 TEST(Replace_file, LeftoversBesideTheFileAreNoHindrance) {

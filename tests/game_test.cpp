@@ -477,6 +477,7 @@ TEST_F(Game_test, TheCountdownRunsWhilePausedAndThroughAStartPress) {
     expect_vec(player().pos, _start);
     // Still paused afterwards: the fresh mobs wait.
     updates(2);
+    expect_centres(spawned(), _b_mobs);
     for (float age : ages()) EXPECT_EQ(age, 0);
 }
 

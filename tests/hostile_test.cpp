@@ -606,10 +606,11 @@ TEST_F(Bones_test, ThrowsOnTheTickThatEndsState34) {
         EXPECT_EQ(bones->state, 36);
         EXPECT_FLOAT_EQ(bone->vel.x, left ? -2 : 2);
         EXPECT_FLOAT_EQ(bone->vel.y, bone_vel.y + 0.8f);
-        // Frame 6 until the tick that ends state 47, and one bone only.
+        // On to the tick that ends state 47, throwing no other bone.
         for (int state = 37; state <= 47; ++state) {
             step(true);
             EXPECT_EQ(bones->state, state);
+            EXPECT_EQ(all<Mob_bone>().size(), 1u);
         }
         step(true);
         EXPECT_EQ(bones->state, 0);

@@ -2,13 +2,17 @@
 // map, like any map that can't be played.
 #include "game/scene.h"
 
+#include "common/game_files.h"
+#include "common/log_record.h"
 #include "common/scene_map.h"
 #include "heap/heap.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -29,6 +33,26 @@ TEST_F(Scene_test, RunningOutOfMemoryWhileAMapLoadsIsARefusalNamingIt) {
     // With the memory it needs, the same map plays.
     scene = std::make_unique<Scene>();
     EXPECT_EQ(thrown<std::runtime_error>(file), "loaded");
+}
+
+// Music too large for the memory left is left out of play like any music that
+// can't be loaded, with one error naming it; the map plays.
+TEST_F(Scene_test, MusicTooLargeForTheMemoryLeftIsAnErrorNamingIt) {
+    const std::filesystem::path music = tmp / "big.wav";
+    test::write_silent_wav(music, 256 << 10);  // 512 KiB
+    Map map;
+    map.properties = "[" + property("music", "big.wav") + "]";
+    const std::filesystem::path file = write(map);
+    test::Log_record log;
+    {
+        test::heap::Short_of_memory short_of(256 << 10);
+        scene->load(file);
+    }
+    EXPECT_EQ(scene->music, nullptr);
+    const std::string line = "\"" + music.string() + "\": not enough memory to load it";
+    const std::vector<std::string> problems = log.problems();
+    EXPECT_EQ(std::count(problems.begin(), problems.end(), line), 1) << testing::PrintToString(problems);
+    EXPECT_EQ(log.errors(line), 1);
 }
 
 }  // namespace

@@ -183,11 +183,13 @@ TEST_F(Scene_test, ValueOfAnotherTypeIsABadCastNamingItsPlace) {
     }
 }
 
-// A tileset image that can't be read is refused at load, with the platform's
-// reason, instead of failing in the first room that draws one of its tiles.
+// A tileset image that can't be read is refused at load, with the system's
+// reason, or the image loader's, instead of failing in the first room that draws
+// one of its tiles; a pipe that no one writes is refused at once.
 TEST_F(Scene_test, TilesetImageThatCannotBeUsedIsRefusedNamingItAndTheReason) {
     test::write_file(tmp / "notes.png", "no picture here\n");
     fs::create_directories(tmp / "folder.png");
+    ASSERT_EQ(mkfifo((tmp / "pipe.png").c_str(), 0644), 0);
     // A state folder whose bkgr.png can't be written: its own error is no reason of the map's.
     fs::create_directories(tmp / "state" / basedir / "bkgr.png");
     auto tileset = [](const char* image) {
@@ -197,12 +199,15 @@ TEST_F(Scene_test, TilesetImageThatCannotBeUsedIsRefusedNamingItAndTheReason) {
         const char* what;
         std::string tilesets;  // the image is the last tileset's
         const char* image;
+        const char* why;  // null: the image loader's
     };
     const Case cases[] = {
-        {"missing", "[" + tileset("missing.png") + "]", "missing.png"},
-        {"a directory", "[" + tileset("folder.png") + "]", "folder.png"},
-        {"not an image", "[" + tileset("notes.png") + "]", "notes.png"},
-        {"the second tileset's", "[" + tileset("tiles.png") + "," + tileset("missing.png") + "]", "missing.png"},
+        {"missing", "[" + tileset("missing.png") + "]", "missing.png", "No such file or directory"},
+        {"a directory", "[" + tileset("folder.png") + "]", "folder.png", "not a regular file"},
+        {"a pipe", "[" + tileset("pipe.png") + "]", "pipe.png", "not a regular file"},
+        {"not an image", "[" + tileset("notes.png") + "]", "notes.png", nullptr},
+        {"the second tileset's", "[" + tileset("tiles.png") + "," + tileset("missing.png") + "]", "missing.png",
+         "No such file or directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -217,7 +222,10 @@ TEST_F(Scene_test, TilesetImageThatCannotBeUsedIsRefusedNamingItAndTheReason) {
                                   (tmp / c.image).string() + "\": ");
         ASSERT_EQ(message.substr(0, start.size()), start) << message;
         std::string reason = message.substr(start.size());
-        EXPECT_FALSE(reason.empty());
+        if (c.why)
+            EXPECT_EQ(reason, c.why);
+        else
+            EXPECT_FALSE(reason.empty());
         EXPECT_EQ(reason.find("bkgr.png"), std::string::npos) << reason;
         EXPECT_EQ(log.find("Playing"), std::string::npos) << log;
     }

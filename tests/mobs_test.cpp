@@ -7,12 +7,13 @@
 #include "game/scene.h"
 
 #include "common/game_files.h"
-#include "common/log_record.h"
 #include "common/gl_window.h"
 #include "common/log_record.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +21,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -398,8 +401,12 @@ TEST_F(Mobs_test, SoundsAreReadOncePerFileName) {
 TEST_F(Mobs_test, ASheetOrSoundThatFailsToLoadIsAnErrorNamingTheFile) {
     const std::filesystem::path notes = files->data() / "texture" / "notes.png";
     const std::filesystem::path noise = files->data() / "sound" / "noise.wav";
+    const std::filesystem::path pipe_sheet = files->data() / "texture" / "pipe.png";
+    const std::filesystem::path pipe_sound = files->data() / "sound" / "pipe.wav";
     test::write_file(notes, "no picture here");
     test::write_file(noise, "not a sound at all");
+    ASSERT_EQ(mkfifo(pipe_sheet.c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(pipe_sound.c_str(), 0644), 0);
     struct Case {
         const char* name;
         bool sound;
@@ -409,8 +416,10 @@ TEST_F(Mobs_test, ASheetOrSoundThatFailsToLoadIsAnErrorNamingTheFile) {
     const Case cases[] = {
         {"nowhere.png", false, "\"quorla/texture/nowhere.png\": ", std::strerror(ENOENT)},
         {"notes.png", false, "\"" + notes.string() + "\": ", nullptr},
+        {"pipe.png", false, "\"" + pipe_sheet.string() + "\": ", "not a regular file"},
         {"step.wav", true, "\"quorla/sound/step.wav\": ", std::strerror(ENOENT)},
         {"noise.wav", true, "\"" + noise.string() + "\": ", nullptr},
+        {"pipe.wav", true, "\"" + pipe_sound.string() + "\": ", "not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -419,6 +428,9 @@ TEST_F(Mobs_test, ASheetOrSoundThatFailsToLoadIsAnErrorNamingTheFile) {
             EXPECT_EQ(mobs().load_audio(c.name), nullptr);
         else
             EXPECT_EQ(mobs().load_frames(c.name, 1, 1), -1);
+        if (!c.why) {
+            EXPECT_STRNE(SDL_GetError(), "");
+        }
         const std::string line = c.named + (c.why ? c.why : SDL_GetError());
         EXPECT_EQ(log.problems(), std::vector<std::string>{line});
         EXPECT_EQ(log.errors(line), 1);
@@ -444,29 +456,49 @@ TEST_F(Mobs_test, DestructionWritesTheAtlasToTheStateFolder) {
 }
 
 // "mobs.png" only helps a developer look at the sprites: a state folder that
-// can't be made or an image that can't be written is one warning naming it.
+// can't be made or an image that can't be written is one warning naming it, and
+// an image is never left cut off.
 TEST_F(Mobs_test, AnAtlasImageThatCantBeWrittenIsOneWarningNamingIt) {
     struct Case {
         const char* what;
         void (*spoil)(const std::filesystem::path& state);
-        const char* why;
+        std::string why;  // what the warning says after the file's name
+        std::uint64_t limit = 0;  // bytes a file may hold; 0: no limit
     };
+    const std::filesystem::path png = files->state() / "mobs.png";
     const Case cases[] = {
         {"a file where the folder goes", [](const std::filesystem::path& s) { test::write_file(s, "x"); },
-         "can't make the folder "},
+         "can't make the folder " + files->state().string() + ": "},
         {"a folder where the image goes",
-         [](const std::filesystem::path& s) { std::filesystem::create_directories(s / "mobs.png"); }, ""},
+         [](const std::filesystem::path& s) { std::filesystem::create_directories(s / "mobs.png"); }, "Is a directory"},
+        {"a disk too full for the image",
+         [](const std::filesystem::path& s) { test::write_file(s / "mobs.png", "the old image"); },
+         "can't write " + png.string() + ".tmp-", 4096},
     };
+    // Noise, which no encoder packs into a few KiB.
+    std::uint32_t seed = 12345;
+    files->sheet("noise.png", 1, 1, 128, 128, [&seed](int, int, int) { return seed = seed * 1664525u + 1013904223u; });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::filesystem::remove_all(files->state());
         c.spoil(files->state());
+        const auto before = test::folder_tree(files->state().parent_path());
         scene.emplace();
+        ASSERT_EQ(mobs().load_frames("noise.png", 1, 1), 0);
         test::Log_record log;
-        scene.reset();
-        const std::string start = "can't write \"" + (files->state() / "mobs.png").string() + "\": ";
+        {
+            std::optional<test::File_size_limit> limit;
+            if (c.limit) limit.emplace(c.limit);
+            scene.reset();
+        }
+        const std::string start = "can't write \"" + png.string() + "\": ";
         ASSERT_EQ(log.problems().size(), 1u);
-        EXPECT_EQ(log.problems()[0].substr(0, start.size() + std::strlen(c.why)), start + c.why) << log.problems()[0];
+        EXPECT_EQ(log.problems()[0].substr(0, start.size() + c.why.size()), start + c.why) << log.problems()[0];
+        EXPECT_EQ(log.errors(log.problems()[0]), 0);
+        if (c.limit) {
+            EXPECT_NE(log.problems()[0].find(std::strerror(EFBIG)), std::string::npos) << log.problems()[0];
+            EXPECT_EQ(test::folder_tree(files->state().parent_path()), before);
+        }
     }
 }
 

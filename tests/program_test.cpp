@@ -14,15 +14,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <X11/Xlib.h>  // last: its macros would clash with the headers above
@@ -203,7 +206,9 @@ protected:
     }
 
     // Private directories; sheets and sounds from the build's data tree. The GL
-    // driver's allocations at exit are not the program's: no leak report.
+    // driver's allocations at exit are not the program's: no leak report. GCC
+    // 12's runtime can take the GL driver's TLS block for an old glibc's and die
+    // at exit: no interception of __tls_get_addr.
     std::vector<std::string> env(std::vector<std::string> extra = {}) const {
         const char* asan = std::getenv("ASAN_OPTIONS");
         std::vector<std::string> e{
@@ -215,7 +220,7 @@ protected:
             "XDG_CACHE_HOME=" + (tmp / "cache").string(),
             "XDG_DATA_DIRS=" QUORLA_DATA_ROOT,
             "SDL_AUDIODRIVER=dummy",
-            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0",
+            std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0:intercept_tls_get_addr=0",
         };
         e.insert(e.end(), extra.begin(), extra.end());
         return e;
@@ -225,8 +230,8 @@ protected:
     fs::path state(const char* name) const { return tmp / "state" / "quorla" / name; }
 
     // Starts the program on the test map and finds its window.
-    void start(const std::function<void()>& prepare = {}) {
-        child = std::make_unique<Child>(std::vector<std::string>{_program, map.string()}, env(), tmp / "out.txt",
+    void start(const std::function<void()>& prepare = {}, const std::vector<std::string>& extra = {}) {
+        child = std::make_unique<Child>(std::vector<std::string>{_program, map.string()}, env(extra), tmp / "out.txt",
                                         tmp / "err.txt", prepare);
         window = window_of(*child, 60s);
         ASSERT_FALSE(window.empty()) << "no window\n" << test::read_file(tmp / "err.txt");
@@ -307,6 +312,13 @@ protected:
     }
 
     std::map<std::string, std::string> settings_folder() const { return test::folder_tree(user_settings().parent_path()); }
+
+    // Nothing went wrong with the settings: no error at all, no warning naming them.
+    void expect_no_settings_problem() const {
+        const std::string text = err();
+        EXPECT_EQ(text.find("ERROR: "), std::string::npos) << text;
+        EXPECT_EQ(text.find("WARN: " + user_settings().string()), std::string::npos) << text;
+    }
 };
 
 // No window can have it: the default stays with a warning naming the file and
@@ -468,8 +480,9 @@ TEST_F(Program_settings, FoldersTheGameCantUseAreNoHindranceToPlay) {
          {bkgr + "can't make the folder ", mobs + "can't make the folder "}},
         {"a state folder that can't be written", [&] { fs::create_directories(tmp / "state"); }, true,
          {bkgr + "can't make the folder " + (tmp / "state" / "quorla").string() + ": Permission denied"}},
-        {"an image's name taken by a folder", [&] { fs::create_directories(state("bkgr.png")); }, false, {bkgr}},
-        // passed over like a missing one: the user's settings are read
+        {"an image's name taken by a folder", [&] { fs::create_directories(state("bkgr.png")); }, false,
+         {bkgr + "Is a directory\n"}},
+        // passed over like a missing one, without a word: the user's settings are read
         {"a system settings folder that can't be searched",
          [&] {
              test::write_file(system_settings(), "[media]\nwidth = 640\n");
@@ -488,9 +501,56 @@ TEST_F(Program_settings, FoldersTheGameCantUseAreNoHindranceToPlay) {
         ASSERT_NO_FATAL_FAILURE(start(obey_permissions));
         EXPECT_EQ(play_and_quit(), 0) << err();
         for (const std::string& line : c.lines) EXPECT_NE(err().find(line), std::string::npos) << line << "\n" << err();
+        if (c.lines.empty()) {
+            EXPECT_EQ(err().find((tmp / "system").string()), std::string::npos) << err();
+        }
         EXPECT_EQ(err().find("filesystem error"), std::string::npos) << err();
         expect_starts(test::read_file(user_settings()), "\n" + _settings);
         fs::permissions(tmp / "system", fs::perms::owner_all, ignored);
+    }
+}
+
+// A disk too full for the atlas images, made by a file size limit: each one
+// that doesn't fit is a warning, and none is ever left cut off; an old image
+// stays as it was.
+TEST_F(Program_settings, AnAtlasImageTheDiskCantHoldIsAWarningAndNeverCutOff) {
+    // Noise, which no encoder packs below 64 KiB: 256 tiles of it. The limit
+    // holds for the game's log too, which stays far below it.
+    constexpr std::uint64_t limit = 32 << 10;
+    std::uint32_t seed = 12345;
+    test::Surface noise = test::make_image(128, 128, [&seed](int, int) { return seed = seed * 1664525u + 1013904223u; });
+    ASSERT_NO_FATAL_FAILURE(test::save_image(noise.get(), map.parent_path() / "tiles.png"));
+    test::write_file(map, replaced(_map, R"("imagewidth":8,"imageheight":8)", R"("imagewidth":128,"imageheight":128)"));
+    const std::string warning = "WARN: can't write \"" + state("bkgr.png").string() + "\": can't write ";
+    struct Case { const char* what; std::string old; };
+    const Case cases[] = {{"no image yet", ""}, {"an old image", "the old image"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(tmp / "state");
+        if (!c.old.empty()) test::write_file(state("bkgr.png"), c.old);
+        test::write_file(user_settings(), _settings);
+        ASSERT_NO_FATAL_FAILURE(start([] {
+            if (std::string why = test::limit_file_size(limit); !why.empty()) _exit(126);
+        }));
+        EXPECT_EQ(play_and_quit(), 0) << err();
+        const std::string text = err();
+        ASSERT_LT(text.size(), limit) << "the log itself ran into the limit";
+        const std::size_t at = text.find(warning);
+        ASSERT_NE(at, std::string::npos) << text;
+        EXPECT_NE(text.substr(at, text.find('\n', at) - at).find(std::strerror(EFBIG)), std::string::npos) << text;
+        // Each image is whole or not there; nothing is left beside them.
+        auto after = test::folder_tree(tmp / "state" / "quorla");
+        if (c.old.empty())
+            EXPECT_EQ(after.count("bkgr.png"), 0u);
+        else
+            EXPECT_EQ(after["bkgr.png"], c.old);
+        after.erase("bkgr.png");
+        if (after.count("mobs.png")) {
+            EXPECT_TRUE(test::load_image(state("mobs.png")));
+            after.erase("mobs.png");
+        }
+        EXPECT_TRUE(after.empty()) << after.begin()->first;
+        expect_starts(test::read_file(user_settings()), "\n" + _settings);
     }
 }
 
@@ -502,7 +562,7 @@ TEST_F(Program_settings, ASettingsFileThePlayerKeepsIsNotReplaced) {
         const char* what;
         std::function<void()> make;
         int status;
-        std::string error;  // a line that stderr holds
+        std::string error;  // a line that stderr holds; empty: none about the settings
         fs::path saved;     // where the saved settings go; empty: nowhere
     };
     const Case cases[] = {
@@ -527,7 +587,10 @@ TEST_F(Program_settings, ASettingsFileThePlayerKeepsIsNotReplaced) {
         const auto before = test::folder_tree(tmp / "config");
         ASSERT_NO_FATAL_FAILURE(start(obey_permissions));
         EXPECT_EQ(play_and_quit(), c.status) << err();
-        EXPECT_NE(err().find(c.error), std::string::npos) << err();
+        if (c.error.empty())
+            expect_no_settings_problem();
+        else
+            EXPECT_NE(err().find(c.error), std::string::npos) << err();
         auto after = test::folder_tree(tmp / "config");
         if (!c.saved.empty()) {
             const std::string name = c.saved.lexically_relative(tmp / "config").string();
@@ -538,19 +601,160 @@ TEST_F(Program_settings, ASettingsFileThePlayerKeepsIsNotReplaced) {
     }
 }
 
+// A data folder of the test's own at root: the build's data, each file linked
+// where wanted says so, so that the test can put its own in the others' place.
+void link_data(const fs::path& root, const std::function<bool(const fs::path& file)>& wanted) {
+    const fs::path shipped = QUORLA_DATA_ROOT;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(shipped)) {
+        const fs::path mine = root / e.path().lexically_relative(shipped);
+        if (e.is_directory())
+            fs::create_directories(mine);
+        else if (wanted(mine))
+            fs::create_symlink(e.path(), mine);
+    }
+}
+
+// What a map or a data folder names and the game can't read: a pipe that no one
+// writes, a folder, a file the player may not read.
+struct Unreadable {
+    const char* what;
+    void (*make)(const fs::path& file);
+    const char* why;
+};
+
+const Unreadable _unreadables[] = {
+    {"a pipe", [](const fs::path& f) { ASSERT_EQ(mkfifo(f.c_str(), 0644), 0); }, "not a regular file"},
+    {"a folder", [](const fs::path& f) { fs::create_directories(f); }, "not a regular file"},
+    {"a file the player may not read",
+     [](const fs::path& f) {
+         test::write_file(f, "secret");
+         fs::permissions(f, fs::perms::none);
+     },
+     "Permission denied"},
+};
+
+// Which of the files that the game reads is one it can't.
+enum class Asset { tileset_image, music, sound, sheet };
+
+class Program_assets : public Program_settings, public testing::WithParamInterface<Asset> {};
+
+// Never waited on, each named with the reason: a tileset image the map can't do
+// without refuses the map; a sound, a sheet or the music is left out of play.
+TEST_P(Program_assets, AFileTheGameCantReadIsNamedWithTheReasonAndNeverWaitedOn) {
+    const Asset asset = GetParam();
+    const fs::path data = tmp / "data-dirs";
+    test::write_silent_wav(map.parent_path() / "music.wav", 22050);
+    const std::string music = R"([{"name":"title","value":"Test"},{"name":"music","value":")" +
+                              std::string(asset == Asset::music ? "spoiled.wav" : "music.wav") + R"("}])";
+    std::string text = replaced(_map, R"([{"name":"title","value":"Test"}])", music);
+    if (asset == Asset::tileset_image) text = replaced(text, R"("image":"tiles.png")", R"("image":"spoiled.png")");
+    test::write_file(map, text);
+    for (const Unreadable& u : _unreadables) {
+        SCOPED_TRACE(u.what);
+        fs::remove_all(data);
+        test::write_file(user_settings(), _settings);
+        fs::path file;
+        switch (asset) {
+        case Asset::tileset_image: file = map.parent_path() / "spoiled.png"; break;
+        case Asset::music: file = map.parent_path() / "spoiled.wav"; break;
+        case Asset::sound: file = data / "quorla" / "sound" / "jump.wav"; break;
+        case Asset::sheet: file = data / "quorla" / "texture" / "player_idle.png"; break;
+        }
+        link_data(data, [&](const fs::path& mine) { return mine != file; });
+        ASSERT_NO_FATAL_FAILURE(u.make(file));
+        const std::vector<std::string> dirs{"XDG_DATA_DIRS=" + data.string()};
+        if (asset == Asset::tileset_image) {
+            Child program({_program, map.string()}, env(dirs), tmp / "out.txt", tmp / "err.txt", obey_permissions);
+            EXPECT_EQ(program.wait(60s), 1) << err();
+            EXPECT_EQ(last_line(err()), "quorla: \"" + map.string() + "\": tilesets[0].image: can't use \"" +
+                                            file.string() + "\": " + u.why)
+                << err();
+            EXPECT_EQ(err().find("Playing"), std::string::npos) << err();
+        } else {
+            ASSERT_NO_FATAL_FAILURE(start(obey_permissions, dirs));
+            EXPECT_EQ(play_and_quit(), 0) << err();
+            EXPECT_NE(err().find("ERROR: \"" + file.string() + "\": " + u.why + "\n"), std::string::npos) << err();
+        }
+        fs::remove_all(file);
+    }
+}
+
+std::string asset_name(const testing::TestParamInfo<Asset>& info) {
+    static const char* const names[] = {"TilesetImage", "Music", "Sound", "Sheet"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, Program_assets,
+                         testing::Values(Asset::tileset_image, Asset::music, Asset::sound, Asset::sheet), asset_name);
+
+// Whether a user who owns none of it may read what path names, through every
+// folder above it.
+bool others_may_reach(const fs::path& path) {
+    for (fs::path p = fs::absolute(path); p != p.parent_path(); p = p.parent_path()) {
+        const fs::perms perms = fs::status(p).permissions();
+        const fs::perms needed = p == fs::absolute(path) ? fs::perms::others_read : fs::perms::others_exec;
+        if ((perms & needed) == fs::perms::none) return false;
+    }
+    return true;
+}
+
+// For a child about to run the program: it runs as another user, the player.
+void become_player() {
+    const std::string why = test::become_player();
+    if (why.empty()) return;
+    std::fprintf(stderr, "%s\n", why.c_str());
+    _exit(126);
+}
+
+// One run under sudo left game.cfg owned by root in the player's own folder.
+// The player can't write it, but the folder is theirs, and a save replaces the
+// file through the folder: it is saved as any other, and becomes theirs.
+TEST_F(Program_settings, ASettingsFileLeftByRootInThePlayersFolderIsReplaced) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can leave a file of its own to another user";
+    for (const fs::path& reached : {fs::path(_program), fs::path(QUORLA_DATA_ROOT)})
+        if (!others_may_reach(reached)) GTEST_SKIP() << "the player may not reach " << reached;
+    test::write_file(user_settings(), _settings);
+    fs::permissions(user_settings(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                         fs::perms::others_read);
+    std::vector<std::string> extra;
+    // The player may not read root's key to the display: a copy of their own.
+    if (const char* key = std::getenv("XAUTHORITY"); key && *key) {
+        fs::copy_file(key, tmp / "xauthority");
+        extra.push_back("XAUTHORITY=" + (tmp / "xauthority").string());
+    }
+    ASSERT_EQ(test::give_to_player(tmp.path()), "");
+    ASSERT_EQ(chown(user_settings().c_str(), 0, 0), 0) << std::strerror(errno);
+
+    ASSERT_NO_FATAL_FAILURE(start(become_player, extra));
+    EXPECT_EQ(play_and_quit(), 0) << err();
+    expect_no_settings_problem();
+    expect_starts(test::read_file(user_settings()), "\n" + _settings);
+    struct stat saved {};
+    ASSERT_EQ(stat(user_settings().c_str(), &saved), 0);
+    EXPECT_EQ(saved.st_uid, test::_player);
+    EXPECT_EQ(saved.st_mode & 07777, 0644u);
+    EXPECT_EQ(settings_folder().size(), 1u);  // nothing left beside it
+}
+
 using Program_music = Program_settings;
 
 // The game plays and the menu action ends it, whatever its music: none asks for
-// nothing and logs nothing, and one the mixer can't loop plays once after a
-// warning naming it, without flooding the log or blocking the game.
+// nothing and logs nothing, a tune loops, and one the mixer can't loop plays
+// once after a warning naming it, without flooding the log or blocking the game.
 TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
     const fs::path empty_midi = map.parent_path() / "empty.mid";
     test::write_empty_midi(empty_midi);
+    test::write_file(map.parent_path() / "tune.mid", test::midi_tune(1));
+    test::write_file(map.parent_path() / "cut.mid", test::midi_tune(1).substr(0, 30));
     struct Case { const char* what; std::string properties; std::string warning; };
     const Case cases[] = {
         {"no music", R"([{"name":"title","value":"Test"}])", ""},
+        {"a MIDI tune", R"([{"name":"music","value":"tune.mid"}])", ""},
         {"music of zero length", R"([{"name":"music","value":"empty.mid"}])",
-         "WARN: \"" + empty_midi.string() + "\": can't loop music of "},
+         "WARN: \"" + empty_midi.string() + "\": can't loop music that lasts no time; it plays once\n"},
+        {"a MIDI file cut short", R"([{"name":"music","value":"cut.mid"}])",
+         "WARN: \"" + (map.parent_path() / "cut.mid").string() +
+             "\": can't loop a MIDI file cut short or malformed; it plays once\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -566,6 +770,77 @@ TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
         else
             EXPECT_NE(text.find(c.warning), std::string::npos) << text.substr(0, 4096);
     }
+}
+
+// What SDL's disk audio driver wrote: 16-bit stereo frames at 44100 Hz.
+class Heard {
+public:
+    explicit Heard(std::string raw) : raw(std::move(raw)) {}
+
+    // The seconds of sound held.
+    double length() const { return static_cast<double>(frames()) / _rate; }
+    // When the first sample louder than a faint tail is heard, if ever.
+    std::optional<double> first_sound() const { return next_sound(0, frames()); }
+    // Whether a sound is heard between two times.
+    bool sound_between(double from, double to) const {
+        return next_sound(frame_at(from), frame_at(to)).has_value();
+    }
+
+private:
+    static constexpr int _rate = 44100;
+    static constexpr int _loud = 1000;  // a woodblock strikes at some 12000; its tail stays below within 40 ms
+
+    std::size_t frames() const { return raw.size() / 4; }
+    std::size_t frame_at(double t) const {
+        return std::min(frames(), static_cast<std::size_t>(std::max(0.0, t) * _rate));
+    }
+    std::optional<double> next_sound(std::size_t from, std::size_t to) const {
+        for (std::size_t f = from; f < to; ++f)
+            for (std::size_t c = 0; c < 2; ++c) {
+                const std::size_t at = f * 4 + c * 2;
+                const auto v = static_cast<std::int16_t>(static_cast<unsigned char>(raw[at]) |
+                                                         static_cast<unsigned char>(raw[at + 1]) << 8);
+                if (v > _loud || v < -_loud) return static_cast<double>(f) / _rate;
+            }
+        return std::nullopt;
+    }
+
+    std::string raw;
+};
+
+// MIDI music loops with the mixer's own loop. Heard through SDL's disk audio
+// driver, a tune of half a second strikes its woodblock again on each half
+// second after the first, which a tune played once never does, however late
+// it starts. The game's own sounds are silent here.
+TEST_F(Program_music, AMidiTuneIsHeardAgainAfterItsOwnLength) {
+    const fs::path data = tmp / "data-dirs";
+    link_data(data, [](const fs::path& f) {
+        if (f.extension() != ".wav") return true;
+        test::write_silent_wav(f, 64);
+        return false;
+    });
+    test::write_file(map.parent_path() / "tune.mid", test::midi_tune(1));
+    test::write_file(map, replaced(_map, R"([{"name":"title","value":"Test"}])",
+                                   R"([{"name":"title","value":"Test"},{"name":"music","value":"tune.mid"}])"));
+    test::write_file(user_settings(), _settings);
+    const fs::path audio = tmp / "audio.raw";
+    ASSERT_NO_FATAL_FAILURE(start({}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio.string(),
+                                       "XDG_DATA_DIRS=" + data.string()}));
+    // Two seconds heard from the first strike, however long the load took.
+    for (auto end = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < end;) {
+        const Heard heard(test::read_file(audio));
+        if (auto first = heard.first_sound(); first && heard.length() > *first + 2) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(play_and_quit(), 0) << err();
+    const Heard heard(test::read_file(audio));
+    const std::optional<double> first = heard.first_sound();
+    ASSERT_TRUE(first) << "nothing heard in " << heard.length() << " s\n" << err();
+    ASSERT_GT(heard.length(), *first + 1.6) << "too little heard after the first strike";
+    for (int again = 1; again <= 3; ++again)
+        EXPECT_TRUE(heard.sound_between(*first + 0.5 * again - 0.05, *first + 0.5 * again + 0.05))
+            << "no strike " << 0.5 * again << " s after the first, at " << *first << " s";
+    EXPECT_EQ(err().find("can't loop"), std::string::npos) << err();
 }
 
 }  // namespace

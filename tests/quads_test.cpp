@@ -10,6 +10,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -378,6 +380,8 @@ TEST_F(Shaders, LoadingFromAFileReportsEachFailure) {
     test::write_file(dir / "good.vert", good_vertex);
     test::write_file(dir / "empty.frag", "");
     test::write_file(dir / "broken.frag", broken);
+    std::filesystem::create_directories(dir / "folder.frag");
+    ASSERT_EQ(mkfifo((dir / "pipe.frag").c_str(), 0644), 0);  // no writer: read at once or never
     EXPECT_NE(keep(kesp::load_shader(dir / "good.vert", GL_VERTEX_SHADER)), 0u);
 
     struct Case {
@@ -386,6 +390,8 @@ TEST_F(Shaders, LoadingFromAFileReportsEachFailure) {
     };
     const Case cases[] = {
         {"missing.vert", ": No such file or directory"},
+        {"folder.frag", ": not a regular file"},
+        {"pipe.frag", ": not a regular file"},
         {"empty.frag", ": can't compile shader"},
         {"broken.frag", ": can't compile shader"},
     };

@@ -525,7 +525,13 @@ TEST_F(Game_trigger_test, SpentCrackStaysGoneAndItsTilesStaySwapped) {
     swapped();
     // A death resets the room.
     player().health = 0;
-    for (int i = 0; i < 40; ++i) game->update();
+    bool died = false;
+    for (int i = 0; i < 40; ++i) {
+        game->update();
+        died = died || game->reset_timer > 0;
+    }
+    ASSERT_TRUE(died);
+    ASSERT_EQ(game->reset_timer, 0) << "no reset";
     EXPECT_FALSE(player().is(Body::dead));
     EXPECT_EQ(count<Mob_crack>(), 0u);
     swapped();

@@ -56,10 +56,40 @@ void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples) 
 }
 
 void write_empty_midi(const std::filesystem::path& path) {
-    // Format 0, one track, 96 ticks a beat; the track is one event, End of Track.
-    const char midi[] = "MThd\0\0\0\6\0\0\0\1\0\x60"
-                        "MTrk\0\0\0\4\0\xff\x2f\0";
-    write_file(path, std::string(midi, sizeof midi - 1));
+    // One track of one event, End of Track, at once.
+    write_file(path, midi_file({std::string("\0\xff\x2f\0", 4)}));
+}
+
+std::string midi_file(const std::vector<std::string>& tracks, int count) {
+    std::string midi;
+    auto put = [&midi](std::uint32_t v, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) midi.push_back(static_cast<char>(v >> (8 * i) & 0xff));
+    };
+    midi += "MThd";
+    put(6, 4);
+    put(tracks.size() == 1 ? 0 : 1, 2);  // the format
+    put(count < 0 ? static_cast<std::uint32_t>(tracks.size()) : static_cast<std::uint32_t>(count), 2);
+    put(96, 2);  // ticks a beat
+    for (const std::string& t : tracks) {
+        midi += "MTrk";
+        put(static_cast<std::uint32_t>(t.size()), 4);
+        midi += t;
+    }
+    return midi;
+}
+
+std::string midi_tune(int beats) {
+    // Channel 0 plays woodblock (program 115), whose hit dies away at once.
+    std::string track("\0\xc0\x73"       // program change
+                      "\0\x90\x48\x7f"  // note on
+                      "\x0c\x80\x48\0",  // note off, an eighth of a beat later
+                      11);
+    // The end falls on the last beat's end: 96 ticks a beat, less the note's 12.
+    const std::uint32_t rest = static_cast<std::uint32_t>(beats) * 96 - 12;
+    std::string delta(1, static_cast<char>(rest & 0x7f));
+    for (std::uint32_t v = rest >> 7; v; v >>= 7) delta.insert(delta.begin(), static_cast<char>(0x80 | (v & 0x7f)));
+    track += delta + std::string("\xff\x2f\0", 3);
+    return midi_file({track});
 }
 
 }  // namespace test

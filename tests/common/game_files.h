@@ -43,4 +43,12 @@ void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples);
 // A valid MIDI file whose one track holds only its end: music of zero length.
 void write_empty_midi(const std::filesystem::path& path);
 
+// A standard MIDI file at 96 ticks a beat of the given tracks, each given as its
+// events without the "MTrk" header, with a header that counts count tracks
+// (negative: as many as given).
+std::string midi_file(const std::vector<std::string>& tracks, int count = -1);
+// A tune of `beats` half-second beats, at the default tempo of 120 a minute, on
+// woodblock: a short hit on the first beat, then rests.
+std::string midi_tune(int beats);
+
 }  // namespace test

@@ -3,6 +3,7 @@
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,19 @@ std::string obey_permissions() {
     data[0].permitted &= ~bit;
     data[0].inheritable &= ~bit;
     if (syscall(SYS_capset, &header, data) != 0) return failed("capset");
+    return {};
+}
+
+std::string become_player() {
+    if (setgroups(0, nullptr) == 0 && setgid(_player) == 0 && setuid(_player) == 0) return {};
+    return std::string("can't become the player: ") + std::strerror(errno);
+}
+
+std::string give_to_player(const fs::path& root) {
+    auto give = [](const fs::path& p) { return lchown(p.c_str(), _player, _player) == 0; };
+    if (!give(root)) return root.string() + ": " + std::strerror(errno);
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root))
+        if (!give(e.path())) return e.path().string() + ": " + std::strerror(errno);
     return {};
 }
 

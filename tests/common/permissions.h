@@ -26,4 +26,15 @@ private:
 // up for another user. Empty, or why it couldn't.
 std::string obey_permissions();
 
+// A user other than root, for a test run as root that needs files of two users.
+constexpr unsigned _player = 65534;
+
+// For a forked child of root: goes on as _player, in _player's group alone, for
+// good. Empty, or why it couldn't.
+std::string become_player();
+
+// Makes _player the owner of root and everything under it, links included.
+// Empty, or why it couldn't.
+std::string give_to_player(const std::filesystem::path& root);
+
 }  // namespace test

@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -35,7 +39,33 @@ void drain(int out_fd, int err_fd, Result& r) {
     }
 }
 
+std::string set_file_size_limit(rlim_t bytes) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return std::strerror(errno);
+    limit.rlim_cur = bytes;
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? std::string() : std::strerror(errno);
+}
+
 }  // namespace
+
+std::string limit_file_size(std::uint64_t bytes) {
+    if (std::signal(SIGXFSZ, SIG_IGN) == SIG_ERR) return std::strerror(errno);
+    return set_file_size_limit(bytes);
+}
+
+File_size_limit::File_size_limit(std::uint64_t bytes) : old(RLIM_INFINITY), old_handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0) old = limit.rlim_cur;
+    if (std::string why = set_file_size_limit(bytes); !why.empty()) {
+        std::signal(SIGXFSZ, old_handler);
+        throw std::runtime_error("can't limit the file size: " + why);
+    }
+}
+
+File_size_limit::~File_size_limit() {
+    set_file_size_limit(old);
+    std::signal(SIGXFSZ, old_handler);
+}
 
 Result run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
            const std::filesystem::path& cwd) {

@@ -1,6 +1,7 @@
 // Running a program as a subprocess, and temporary folders, for tests.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -38,6 +39,24 @@ private:
 // Every name under root, by its path relative to root: a file with its bytes, a
 // folder as "<folder>", a link as "-> " and what it names, anything else as "<other>".
 std::map<std::string, std::string> folder_tree(const std::filesystem::path& root);
+
+// Makes a write that would take a file of this process past bytes fail, as on a
+// full disk, with EFBIG instead of the signal that would end the process. Kept
+// across exec, for a child about to run a program. Empty, or why it can't.
+std::string limit_file_size(std::uint64_t bytes);
+
+// The limit while the object lives; the old one comes back when it goes.
+class File_size_limit {
+public:
+    explicit File_size_limit(std::uint64_t bytes);
+    ~File_size_limit();
+    File_size_limit(const File_size_limit&) = delete;
+    File_size_limit& operator=(const File_size_limit&) = delete;
+
+private:
+    std::uint64_t old;
+    void (*old_handler)(int);
+};
 
 // Writes text to a file, making its folders.
 void write_file(const std::filesystem::path& path, const std::string& text);

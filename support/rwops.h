@@ -1,0 +1,22 @@
+// SDL streams over bytes in memory, so that the decoders and encoders of the
+// platform never open a file by name: the bytes come from and go to the file
+// service.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+struct SDL_RWops;
+
+namespace kesp {
+
+// A stream that reads bytes, which must outlive it; empty bytes are an empty
+// stream. Closing it frees the stream alone. Null, with the platform's error,
+// when it can't be made.
+SDL_RWops* rw_from_bytes(std::string_view bytes);
+
+// A stream whose writes land in out, which must outlive it; it starts at the
+// end of out. Null, with the platform's error, when it can't be made.
+SDL_RWops* rw_to_string(std::string& out);
+
+}  // namespace kesp
