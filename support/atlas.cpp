@@ -7,7 +7,6 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
-#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -35,15 +34,7 @@ SDL_Surface* make_canvas(int side) {
 // device is refused rather than waited on, with the system's reason.
 SDL_Surface* load_image(const std::filesystem::path& file) {
     std::string bytes;
-    try {
-        bytes = read_file(file, _max_image_size);
-    } catch (const Read_error& e) {
-        SDL_SetError("%s", e.what());
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        SDL_SetError("not enough memory to load it");
-        return nullptr;
-    }
+    if (!read_bytes(file, _max_image_size, bytes)) return nullptr;
     SDL_RWops* in = rw_from_bytes(bytes);
     return in ? IMG_Load_RW(in, 1) : nullptr;
 }

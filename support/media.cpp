@@ -1,6 +1,5 @@
 #include "support/media.h"
 
-#include "support/files.h"
 #include "support/rwops.h"
 
 #include <GL/glew.h>
@@ -11,7 +10,6 @@
 #include <cstring>
 #include <istream>
 #include <limits>
-#include <new>
 #include <vector>
 
 namespace kesp {
@@ -251,19 +249,6 @@ bool loopable(Mix_Music* music, std::string_view file, const std::filesystem::pa
     return !why;
 }
 
-// The file's bytes, or false with the reason in the platform's error text.
-bool read_audio(const std::filesystem::path& path, std::size_t limit, std::string& bytes) {
-    try {
-        bytes = read_file(path, limit);
-        return true;
-    } catch (const Read_error& e) {
-        SDL_SetError("%s", e.what());
-    } catch (const std::bad_alloc&) {
-        SDL_SetError("not enough memory to load it");
-    }
-    return false;
-}
-
 // Reads the numbers of a MIDI file, never past its bytes: a read beyond them
 // gives 0 and marks the reader as cut.
 struct Midi_reader {
@@ -411,9 +396,9 @@ std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float prede
     // couldn't open gets the system's reason, not the mixer's.
     if (predecode != 0) {  // a NaN is non-zero too
         std::string bytes;
-        if (read_audio(path, _max_sound_size, bytes))
+        if (read_bytes(path, _max_sound_size, bytes))
             if (SDL_RWops* in = rw_from_bytes(bytes)) audio->chunk = Mix_LoadWAV_RW(in, 1);
-    } else if (read_audio(path, _max_music_size, audio->source)) {
+    } else if (read_bytes(path, _max_music_size, audio->source)) {
         // The stream reads the bytes for as long as the music lives.
         if (SDL_RWops* in = rw_from_bytes(audio->source))
             audio->music = Mix_LoadMUSType_RW(in, music_type(path), SDL_TRUE);
@@ -509,11 +494,9 @@ unsigned compile_shader(const char* code, unsigned type) {
 
 unsigned load_shader(const std::filesystem::path& file, unsigned type) {
     std::string text;
-    try {
-        // No shader comes near a MiB.
-        text = read_file(file, std::size_t{1} << 20);
-    } catch (const Read_error& e) {
-        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: %s", file.string().c_str(), e.what());
+    // No shader comes near a MiB.
+    if (!read_bytes(file, std::size_t{1} << 20, text)) {
+        SDL_LogError(SDL_LOG_CATEGORY_APPLICATION, "%s: %s", file.string().c_str(), SDL_GetError());
         return 0;
     }
     unsigned shader = compile_shader(text.c_str(), type);

@@ -1,5 +1,7 @@
 #include "support/rwops.h"
 
+#include "support/files.h"
+
 #include <SDL.h>
 
 #include <algorithm>
@@ -97,6 +99,18 @@ SDL_RWops* make_rw(std::string_view in, std::string* out) {
 }
 
 }  // namespace
+
+bool read_bytes(const std::filesystem::path& file, std::size_t limit, std::string& bytes) {
+    try {
+        bytes = read_file(file, limit);
+        return true;
+    } catch (const Read_error& e) {
+        SDL_SetError("%s", e.what());
+    } catch (const std::bad_alloc&) {
+        SDL_SetError("not enough memory to load it");
+    }
+    return false;
+}
 
 SDL_RWops* rw_from_bytes(std::string_view bytes) { return make_rw(bytes, nullptr); }
 

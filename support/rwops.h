@@ -3,12 +3,19 @@
 // service.
 #pragma once
 
+#include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 struct SDL_RWops;
 
 namespace kesp {
+
+// The file's bytes, read with kesp::read_file, for a decoder of the platform;
+// false, with the reason in the platform's error text, when it can't be read
+// or doesn't fit in memory.
+bool read_bytes(const std::filesystem::path& file, std::size_t limit, std::string& bytes);
 
 // A stream that reads bytes, which must outlive it; empty bytes are an empty
 // stream. Closing it frees the stream alone. Null, with the platform's error,

@@ -247,7 +247,7 @@ TEST(Replace_file, WhatMustNotBeReplacedIsLeftAsItWas) {
 // Run in a child as the player, who owns the folder but not the file.
 void child_replace_as_player(const fs::path& file) {
     if (std::string why = test::become_player(); !why.empty()) {
-        std::fprintf(stderr, "%s\n", why.c_str());
+        std::fprintf(stderr, "can't become the player: %s\n", why.c_str());
         std::_Exit(2);
     }
     const std::string got = kesp::replace_file(file, "new\n");

@@ -287,14 +287,17 @@ TEST_F(Program_test, AFailedMediaSetUpStillSavesTheSettings) {
     EXPECT_FALSE(fs::exists(state("bkgr.png")));
 }
 
-// For a child about to run the program: root gives up its power over the
-// permission bits, so that a folder's mode stops the game as it stops a player.
-void obey_permissions() {
-    const std::string why = test::obey_permissions();
+// For a child about to run the program: a step of its preparation that failed,
+// with why, ends it before the program starts.
+void prepared(const char* step, const std::string& why) {
     if (why.empty()) return;
-    std::fprintf(stderr, "can't give up root's override: %s\n", why.c_str());
+    std::fprintf(stderr, "%s: %s\n", step, why.c_str());
     _exit(126);
 }
+
+// Root gives up its power over the permission bits, so that a folder's mode
+// stops the game as it stops a player.
+void obey_permissions() { prepared("can't give up root's override", test::obey_permissions()); }
 
 // The settings file's faults, with the real program.
 class Program_settings : public Program_test {
@@ -517,9 +520,7 @@ TEST_F(Program_settings, AnAtlasImageTheDiskCantHoldIsAWarningAndNeverCutOff) {
     // Noise, which no encoder packs below 64 KiB: 256 tiles of it. The limit
     // holds for the game's log too, which stays far below it.
     constexpr std::uint64_t limit = 32 << 10;
-    std::uint32_t seed = 12345;
-    test::Surface noise = test::make_image(128, 128, [&seed](int, int) { return seed = seed * 1664525u + 1013904223u; });
-    ASSERT_NO_FATAL_FAILURE(test::save_image(noise.get(), map.parent_path() / "tiles.png"));
+    ASSERT_NO_FATAL_FAILURE(test::save_image(test::noise_image(128, 128).get(), map.parent_path() / "tiles.png"));
     test::write_file(map, replaced(_map, R"("imagewidth":8,"imageheight":8)", R"("imagewidth":128,"imageheight":128)"));
     const std::string warning = "WARN: can't write \"" + state("bkgr.png").string() + "\": can't write ";
     struct Case { const char* what; std::string old; };
@@ -530,7 +531,7 @@ TEST_F(Program_settings, AnAtlasImageTheDiskCantHoldIsAWarningAndNeverCutOff) {
         if (!c.old.empty()) test::write_file(state("bkgr.png"), c.old);
         test::write_file(user_settings(), _settings);
         ASSERT_NO_FATAL_FAILURE(start([] {
-            if (std::string why = test::limit_file_size(limit); !why.empty()) _exit(126);
+            prepared("can't limit the file size", test::limit_file_size(limit));
         }));
         EXPECT_EQ(play_and_quit(), 0) << err();
         const std::string text = err();
@@ -698,13 +699,8 @@ bool others_may_reach(const fs::path& path) {
     return true;
 }
 
-// For a child about to run the program: it runs as another user, the player.
-void become_player() {
-    const std::string why = test::become_player();
-    if (why.empty()) return;
-    std::fprintf(stderr, "%s\n", why.c_str());
-    _exit(126);
-}
+// The program runs as another user, the player.
+void become_player() { prepared("can't become the player", test::become_player()); }
 
 // One run under sudo left game.cfg owned by root in the player's own folder.
 // The player can't write it, but the folder is theirs, and a save replaces the

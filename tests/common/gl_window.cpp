@@ -34,6 +34,11 @@ Surface make_image(int w, int h, const std::function<std::uint32_t(int x, int y)
     return image;
 }
 
+Surface noise_image(int w, int h) {
+    std::uint32_t seed = 12345;
+    return make_image(w, h, [&seed](int, int) { return seed = seed * 1664525u + 1013904223u; });
+}
+
 std::uint32_t pixel_at(const SDL_Surface* image, int x, int y) {
     auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(image->pixels) +
                                                        y * image->pitch);

@@ -40,6 +40,9 @@ using Surface = std::unique_ptr<SDL_Surface, Surface_free>;
 
 // A w x h image in the same byte order as rgba(), each pixel from pixel(x, y).
 Surface make_image(int w, int h, const std::function<std::uint32_t(int x, int y)>& pixel);
+// A w x h image of noise, the same at every call, which no encoder packs much
+// below its 4 bytes a pixel.
+Surface noise_image(int w, int h);
 // The pixel at (x, y) of an image made by make_image or converted like one.
 std::uint32_t pixel_at(const SDL_Surface* image, int x, int y);
 // Writes the image as PNG, failing the test when it can't.

@@ -1,9 +1,9 @@
 #include "common/permissions.h"
 
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
-#include <grp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,7 +44,7 @@ std::string obey_permissions() {
 
 std::string become_player() {
     if (setgroups(0, nullptr) == 0 && setgid(_player) == 0 && setuid(_player) == 0) return {};
-    return std::string("can't become the player: ") + std::strerror(errno);
+    return std::strerror(errno);
 }
 
 std::string give_to_player(const fs::path& root) {

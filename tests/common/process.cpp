@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
