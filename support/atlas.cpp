@@ -31,12 +31,15 @@ SDL_Surface* make_canvas(int side) {
 }
 
 // The decoded image of a file read through the one checked open: a pipe or a
-// device is refused rather than waited on, with the system's reason.
+// device is refused rather than waited on, with the system's reason. The file's
+// extension is its type, as when the platform opens it by name: TGA has no
+// signature to be known by.
 SDL_Surface* load_image(const std::filesystem::path& file) {
     std::string bytes;
     if (!read_bytes(file, _max_image_size, bytes)) return nullptr;
     SDL_RWops* in = rw_from_bytes(bytes);
-    return in ? IMG_Load_RW(in, 1) : nullptr;
+    const std::string type = type_of(file);
+    return in ? IMG_LoadTyped_RW(in, 1, type.empty() ? nullptr : type.c_str()) : nullptr;
 }
 
 }  // namespace

@@ -220,16 +220,13 @@ Mix_MusicType music_type(const std::filesystem::path& path) {
         {MUS_OPUS, {"opus"}},
         {MUS_FLAC, {"flac"}},
         {MUS_MP3, {"mpg", "mpeg", "mp3", "mad"}},
-        {MUS_MOD, {"669", "amf", "ams", "dbm", "dsm", "far", "it", "med", "mdl", "mod", "mol", "mtm",
+        {MUS_MOD, {"669", "amf", "ams", "dbm", "dsm", "far", "gdm", "it", "med", "mdl", "mod", "mol", "mtm",
                    "nst", "okt", "ptm", "s3m", "stm", "ult", "umx", "wow", "xm"}},
     };
-    const std::string name = path.filename().string();
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos) return MUS_NONE;
-    const char* extension = name.c_str() + dot + 1;
+    const std::string extension = type_of(path);
     for (const auto& t : types)
         for (const char* e : t.extensions)
-            if (SDL_strcasecmp(extension, e) == 0) return t.type;
+            if (SDL_strcasecmp(extension.c_str(), e) == 0) return t.type;
     return MUS_NONE;
 }
 

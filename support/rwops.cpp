@@ -112,6 +112,14 @@ bool read_bytes(const std::filesystem::path& file, std::size_t limit, std::strin
     return false;
 }
 
+std::string type_of(const std::filesystem::path& file) {
+    // They look for the dot in the whole path, but a type with a slash in it
+    // names no format: the file's name alone gives the same.
+    const std::string name = file.filename().string();
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
 SDL_RWops* rw_from_bytes(std::string_view bytes) { return make_rw(bytes, nullptr); }
 
 SDL_RWops* rw_to_string(std::string& out) { return make_rw({}, &out); }

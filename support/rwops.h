@@ -17,6 +17,10 @@ namespace kesp {
 // or doesn't fit in memory.
 bool read_bytes(const std::filesystem::path& file, std::size_t limit, std::string& bytes);
 
+// What follows the last dot of the file's name, which the platform's loaders
+// take for the file's type when they open it by name; empty without a dot.
+std::string type_of(const std::filesystem::path& file);
+
 // A stream that reads bytes, which must outlive it; empty bytes are an empty
 // stream. Closing it frees the stream alone. Null, with the platform's error,
 // when it can't be made.
