@@ -83,19 +83,6 @@ void play_audio(const Audio* audio);
 // Stops every sound and the music.
 void stop_audio();
 
-// What FluidSynth, reading a standard MIDI file, finds in the tracks its header
-// counts.
-enum class Midi_tracks {
-    timed,       // they hold time: a delta-time above zero that an event it keeps takes
-    timeless,    // read whole, they end as soon as they start
-    unreadable,  // cut short, malformed, or in a form FluidSynth doesn't read: a
-                 // header of another length, SMPTE time, 128 tracks or more, other
-                 // chunks before the tracks, an escape event
-};
-
-// Reads the tracks of a MIDI file, never past its bytes, whatever they claim.
-Midi_tracks read_midi_tracks(std::string_view file);
-
 // Shows or hides the mouse cursor over the window.
 void show_cursor(bool shown);
 
