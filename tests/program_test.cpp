@@ -742,6 +742,15 @@ TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
     test::write_empty_midi(empty_midi);
     test::write_file(map.parent_path() / "tune.mid", test::midi_tune(1));
     test::write_file(map.parent_path() / "cut.mid", test::midi_tune(1).substr(0, 30));
+    // A tune with a second track, cut inside that track's length, as a download cut short.
+    const std::string events = test::midi_tune(1).substr(14 + 8);
+    const fs::path header_cut = map.parent_path() / "header.mid";
+    test::write_file(header_cut, test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6));
+    // A note after time on dropped events that adds up to 2^32: no time for FluidSynth.
+    std::string wrapped;
+    for (int i = 0; i < 16; ++i) wrapped += test::midi_quantity(0x0fffffff) + std::string("\xff\x03\x01\x41", 4);
+    const fs::path wrap = map.parent_path() / "wrap.mid";
+    test::write_file(wrap, test::midi_file({wrapped + std::string("\x10\x90\x3c\x40\0\xff\x2f\0", 8)}));
     struct Case { const char* what; std::string properties; std::string warning; };
     const Case cases[] = {
         {"no music", R"([{"name":"title","value":"Test"}])", ""},
@@ -751,6 +760,10 @@ TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
         {"a MIDI file cut short", R"([{"name":"music","value":"cut.mid"}])",
          "WARN: \"" + (map.parent_path() / "cut.mid").string() +
              "\": can't loop a MIDI file cut short or malformed; it plays once\n"},
+        {"a MIDI file cut inside a later track's length", R"([{"name":"music","value":"header.mid"}])",
+         "WARN: \"" + header_cut.string() + "\": can't loop a MIDI file cut short or malformed; it plays once\n"},
+        {"a MIDI file whose time wraps to none", R"([{"name":"music","value":"wrap.mid"}])",
+         "WARN: \"" + wrap.string() + "\": can't loop music that lasts no time; it plays once\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

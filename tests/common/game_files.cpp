@@ -85,11 +85,14 @@ std::string midi_tune(int beats) {
                       "\x0c\x80\x48\0",  // note off, an eighth of a beat later
                       11);
     // The end falls on the last beat's end: 96 ticks a beat, less the note's 12.
-    const std::uint32_t rest = static_cast<std::uint32_t>(beats) * 96 - 12;
-    std::string delta(1, static_cast<char>(rest & 0x7f));
-    for (std::uint32_t v = rest >> 7; v; v >>= 7) delta.insert(delta.begin(), static_cast<char>(0x80 | (v & 0x7f)));
-    track += delta + std::string("\xff\x2f\0", 3);
+    track += midi_quantity(static_cast<std::uint32_t>(beats) * 96 - 12) + std::string("\xff\x2f\0", 3);
     return midi_file({track});
+}
+
+std::string midi_quantity(std::uint32_t v) {
+    std::string q(1, static_cast<char>(v & 0x7f));
+    for (v >>= 7; v; v >>= 7) q.insert(q.begin(), static_cast<char>(0x80 | (v & 0x7f)));
+    return q;
 }
 
 }  // namespace test

@@ -50,5 +50,8 @@ std::string midi_file(const std::vector<std::string>& tracks, int count = -1);
 // A tune of `beats` half-second beats, at the default tempo of 120 a minute, on
 // woodblock: a short hit on the first beat, then rests.
 std::string midi_tune(int beats);
+// A delta-time or length in a MIDI file: seven bits a byte, the first bytes
+// marked as followed by another.
+std::string midi_quantity(std::uint32_t v);
 
 }  // namespace test
