@@ -162,7 +162,9 @@ std::string hex(const std::string& bytes) {
 // an event's length is known from its status, the end of a track ends it, a
 // delta-time counts once an event FluidSynth keeps takes it, and nothing is read
 // past the bytes, whatever the file claims. A file FluidSynth can't read whole,
-// which the mixer would restart for ever if looped, is told apart.
+// which the mixer would restart for ever if looped, is told apart. Each file is
+// looped as the mixer loops music: what the reader calls timed stops when asked,
+// and the rest never would, unless FluidSynth would loop it after all.
 TEST(Midi, TracksHoldTimeWhenAnEventFluidSynthKeepsComesAfterADeltaTime) {
     using Tracks = kesp::Midi_tracks;
     constexpr Tracks timed = Tracks::timed, timeless = Tracks::timeless, unreadable = Tracks::unreadable;
@@ -175,13 +177,6 @@ TEST(Midi, TracksHoldTimeWhenAnEventFluidSynthKeepsComesAfterADeltaTime) {
     const std::string named = "\0\xff\x03\x01\x41"s + _end;
     const std::string multi = test::midi_file({"\0\xff\x51\x03\x07\xa1\x20"s + _end, note, named});
     const std::size_t later = multi.size() - 8 - named.size();  // where the last track's chunk begins
-    // Sixteen events FluidSynth drops, each 0x0fffffff ticks on, then a note.
-    const auto wrap = [](std::uint32_t last) {
-        const std::string dropped[] = {"\xff\x03\x01\x41"s, "\xf0\0"s, "\xff\x59\x02\0\0"s};
-        std::string events;
-        for (int i = 0; i < 16; ++i) events += test::midi_quantity(0x0fffffff) + dropped[i % 3];
-        return events + test::midi_quantity(last) + "\x90\x3c\x40"s;
-    };
     std::string kept_wrap;
     for (int i = 0; i < 16; ++i) kept_wrap += test::midi_quantity(0x0fffffff) + "\x90\x3c\x40"s;
     kept_wrap += test::midi_quantity(0x10) + "\x80\x3c\x40"s;
@@ -250,8 +245,8 @@ TEST(Midi, TracksHoldTimeWhenAnEventFluidSynthKeepsComesAfterADeltaTime) {
         {"cut after three bytes of a later track's length", multi.substr(0, later + 7), unreadable},
         {"cut after a later track's length", multi.substr(0, later + 8), unreadable},
         // FluidSynth adds delta-times up in 32 bits
-        {"time on dropped events that wraps to none", test::midi_file({wrap(0x10) + _end}), timeless},
-        {"time on dropped events that wraps to a tick", test::midi_file({wrap(0x11) + _end}), timed},
+        {"time on dropped events that wraps to none", test::midi_file({test::midi_wrapped_time(16)}), timeless},
+        {"time on dropped events that wraps to a tick", test::midi_file({test::midi_wrapped_time(17)}), timed},
         {"time on kept events that wraps to none", test::midi_file({kept_wrap + _end}), timeless, true},
     };
     std::vector<std::string> files;
@@ -653,10 +648,7 @@ void child_loops_music_unless_it_lasts_no_time() {
     // A tune's track twice over, cut inside the second one's length.
     const std::string events = test::midi_tune(1).substr(14 + 8);
     test::write_file(t / "header.mid", test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6));
-    // Time on dropped events that adds up to 2^32, then a note.
-    std::string wrap;
-    for (int i = 0; i < 16; ++i) wrap += test::midi_quantity(0x0fffffff) + "\xff\x03\x01\x41"s;
-    test::write_file(t / "wrap.mid", test::midi_file({wrap + "\x10\x90\x3c\x40"s + _end}));
+    test::write_file(t / "wrap.mid", test::midi_file({test::midi_wrapped_time(16)}));
     open_window(64, 64);
     kesp::Media_lock media("Quorla test");
     if (!media || !kesp::mixer) std::exit(2);

@@ -746,11 +746,8 @@ TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
     const std::string events = test::midi_tune(1).substr(14 + 8);
     const fs::path header_cut = map.parent_path() / "header.mid";
     test::write_file(header_cut, test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6));
-    // A note after time on dropped events that adds up to 2^32: no time for FluidSynth.
-    std::string wrapped;
-    for (int i = 0; i < 16; ++i) wrapped += test::midi_quantity(0x0fffffff) + std::string("\xff\x03\x01\x41", 4);
     const fs::path wrap = map.parent_path() / "wrap.mid";
-    test::write_file(wrap, test::midi_file({wrapped + std::string("\x10\x90\x3c\x40\0\xff\x2f\0", 8)}));
+    test::write_file(wrap, test::midi_file({test::midi_wrapped_time(16)}));
     struct Case { const char* what; std::string properties; std::string warning; };
     const Case cases[] = {
         {"no music", R"([{"name":"title","value":"Test"}])", ""},

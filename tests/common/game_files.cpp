@@ -89,6 +89,12 @@ std::string midi_tune(int beats) {
     return midi_file({track});
 }
 
+std::string midi_wrapped_time(std::uint32_t last) {
+    std::string events;
+    for (int i = 0; i < 16; ++i) events += midi_quantity(0x0fffffff) + std::string("\xff\x03\x01\x41", 4);
+    return events + midi_quantity(last) + std::string("\x90\x3c\x40\0\xff\x2f\0", 8);
+}
+
 std::string midi_quantity(std::uint32_t v) {
     std::string q(1, static_cast<char>(v & 0x7f));
     for (v >>= 7; v; v >>= 7) q.insert(q.begin(), static_cast<char>(0x80 | (v & 0x7f)));

@@ -50,6 +50,10 @@ std::string midi_file(const std::vector<std::string>& tracks, int count = -1);
 // A tune of `beats` half-second beats, at the default tempo of 120 a minute, on
 // woodblock: a short hit on the first beat, then rests.
 std::string midi_tune(int beats);
+// A track's events: time on events FluidSynth drops that adds up to 2^32 ticks
+// (sixteen track names, each 0x0fffffff ticks on), then a note last ticks on,
+// then the end: FluidSynth's 32-bit count of the time wraps to last - 16.
+std::string midi_wrapped_time(std::uint32_t last);
 // A delta-time or length in a MIDI file: seven bits a byte, the first bytes
 // marked as followed by another.
 std::string midi_quantity(std::uint32_t v);
