@@ -4,7 +4,6 @@
 
 #include <SDL.h>
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -42,13 +41,17 @@ Sint64 rw_seek(SDL_RWops* rw, Sint64 offset, int whence) {
     return to;
 }
 
+// As a file's stream does, a read of more than is left passes the bytes there
+// are and counts the whole items among them: decoders that ask for more than a
+// file holds, as SDL_image does for the last tile of a GIMP image, use them.
 size_t rw_read(SDL_RWops* rw, void* ptr, size_t size, size_t maxnum) {
     Bytes& b = bytes_of(rw);
     if (size == 0 || b.out) return 0;
-    const std::size_t n = std::min(maxnum, (b.in.size() - b.at) / size);
-    if (n > 0) std::memcpy(ptr, b.in.data() + b.at, n * size);
-    b.at += n * size;
-    return n;
+    const std::size_t left = b.in.size() - b.at;
+    const std::size_t n = maxnum > left / size ? left : maxnum * size;
+    if (n > 0) std::memcpy(ptr, b.in.data() + b.at, n);
+    b.at += n;
+    return n / size;
 }
 
 size_t rw_write(SDL_RWops* rw, const void* ptr, size_t size, size_t num) {

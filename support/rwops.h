@@ -22,8 +22,9 @@ bool read_bytes(const std::filesystem::path& file, std::size_t limit, std::strin
 std::string type_of(const std::filesystem::path& file);
 
 // A stream that reads bytes, which must outlive it; empty bytes are an empty
-// stream. Closing it frees the stream alone. Null, with the platform's error,
-// when it can't be made.
+// stream. A read of more than is left passes what is left, as a file's does,
+// and counts the whole items in it. Closing it frees the stream alone. Null,
+// with the platform's error, when it can't be made.
 SDL_RWops* rw_from_bytes(std::string_view bytes);
 
 // A stream whose writes land in out, which must outlive it; it starts at the

@@ -1,5 +1,6 @@
 #include "common/game_files.h"
 
+#include "common/file_bytes.h"
 #include "common/gl_window.h"
 #include "support/paths.h"
 
@@ -36,21 +37,18 @@ void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples) 
     // 16-bit mono PCM at 22050 Hz.
     const std::uint32_t rate = 22050, data_bytes = samples * 2;
     std::string wav;
-    auto put = [&wav](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<char>(v >> (8 * i) & 0xff));
-    };
     wav += "RIFF";
-    put(36 + data_bytes, 4);
+    put_le(wav, 36 + data_bytes, 4);
     wav += "WAVEfmt ";
-    put(16, 4);
-    put(1, 2);         // PCM
-    put(1, 2);         // channels
-    put(rate, 4);      // sample rate
-    put(rate * 2, 4);  // bytes per second
-    put(2, 2);         // block size
-    put(16, 2);        // bits per sample
+    put_le(wav, 16, 4);
+    put_le(wav, 1, 2);         // PCM
+    put_le(wav, 1, 2);         // channels
+    put_le(wav, rate, 4);      // sample rate
+    put_le(wav, rate * 2, 4);  // bytes per second
+    put_le(wav, 2, 2);         // block size
+    put_le(wav, 16, 2);        // bits per sample
     wav += "data";
-    put(data_bytes, 4);
+    put_le(wav, data_bytes, 4);
     wav.append(data_bytes, '\0');
     write_file(path, wav);
 }
@@ -61,18 +59,14 @@ void write_empty_midi(const std::filesystem::path& path) {
 }
 
 std::string midi_file(const std::vector<std::string>& tracks, int count) {
-    std::string midi;
-    auto put = [&midi](std::uint32_t v, int bytes) {
-        for (int i = bytes - 1; i >= 0; --i) midi.push_back(static_cast<char>(v >> (8 * i) & 0xff));
-    };
-    midi += "MThd";
-    put(6, 4);
-    put(tracks.size() == 1 ? 0 : 1, 2);  // the format
-    put(count < 0 ? static_cast<std::uint32_t>(tracks.size()) : static_cast<std::uint32_t>(count), 2);
-    put(96, 2);  // ticks a beat
+    std::string midi = "MThd";
+    put_be(midi, 6, 4);
+    put_be(midi, tracks.size() == 1 ? 0 : 1, 2);  // the format
+    put_be(midi, count < 0 ? tracks.size() : static_cast<std::uint64_t>(count), 2);
+    put_be(midi, 96, 2);  // ticks a beat
     for (const std::string& t : tracks) {
         midi += "MTrk";
-        put(static_cast<std::uint32_t>(t.size()), 4);
+        put_be(midi, t.size(), 4);
         midi += t;
     }
     return midi;
