@@ -60,6 +60,10 @@ public:
     int plays() const { return played; }
     // Whether play loops: music that lasts some time.
     bool loops() const { return loop; }
+    // What the platform decoded: a sound, or music; null for the other and
+    // in a silent audio.
+    const Mix_Chunk* sound() const { return chunk; }
+    _Mix_Music* tune() const { return music; }
 
 private:
     friend std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);
