@@ -8,9 +8,7 @@
 #include <SDL_mixer.h>
 
 #include <algorithm>
-#include <cstring>
 #include <istream>
-#include <limits>
 #include <vector>
 
 namespace kesp {

@@ -11,7 +11,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <string_view>
 
 struct SDL_Window;
 struct Mix_Chunk;
