@@ -44,22 +44,7 @@ std::vector<std::int16_t> tone() {
     return s;
 }
 
-std::string wav() {
-    std::string s = "RIFF";
-    put_le(s, 36 + 2 * _samples, 4);
-    s += "WAVEfmt ";
-    put_le(s, 16, 4);
-    put_le(s, 1, 2);  // PCM
-    put_le(s, 1, 2);
-    put_le(s, _rate, 4);
-    put_le(s, 2 * _rate, 4);
-    put_le(s, 2, 2);
-    put_le(s, 16, 2);
-    s += "data";
-    put_le(s, 2 * _samples, 4);
-    for (std::int16_t v : tone()) put_le(s, static_cast<std::uint16_t>(v), 2);
-    return s;
-}
+std::string wav() { return test::wav_file(tone()); }
 
 std::string aiff() {
     std::string s = "FORM";

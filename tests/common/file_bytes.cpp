@@ -1,7 +1,7 @@
 #include "common/file_bytes.h"
 
-#include <fstream>
-#include <iterator>
+#include "common/process.h"
+
 #include <stdexcept>
 
 namespace test {
@@ -16,10 +16,9 @@ void put_be(std::string& out, std::uint64_t v, int bytes) {
 
 std::string fixture(const std::string& name) {
     const std::string path = std::string(QUORLA_SOURCE_DIR) + "/tests/fixtures/" + name;
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = read_file(path);
     // No fixture is empty: an empty read is one that failed.
-    if (in.bad() || bytes.empty()) throw std::runtime_error("can't read the fixture " + path);
+    if (bytes.empty()) throw std::runtime_error("can't read the fixture " + path);
     return bytes;
 }
 

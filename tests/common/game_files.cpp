@@ -34,10 +34,12 @@ void Game_files::sheet(const std::string& name, int cols, int rows, int w, int h
 void Game_files::sound(const std::string& name) { write_silent_wav(data() / "sound" / name, 64); }
 
 void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples) {
-    // 16-bit mono PCM at 22050 Hz.
-    const std::uint32_t rate = 22050, data_bytes = samples * 2;
-    std::string wav;
-    wav += "RIFF";
+    write_file(path, wav_file(std::vector<std::int16_t>(samples)));
+}
+
+std::string wav_file(const std::vector<std::int16_t>& samples) {
+    const auto rate = 22050u, data_bytes = static_cast<std::uint32_t>(2 * samples.size());
+    std::string wav = "RIFF";
     put_le(wav, 36 + data_bytes, 4);
     wav += "WAVEfmt ";
     put_le(wav, 16, 4);
@@ -49,8 +51,8 @@ void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples) 
     put_le(wav, 16, 2);        // bits per sample
     wav += "data";
     put_le(wav, data_bytes, 4);
-    wav.append(data_bytes, '\0');
-    write_file(path, wav);
+    for (std::int16_t v : samples) put_le(wav, static_cast<std::uint16_t>(v), 2);
+    return wav;
 }
 
 void write_empty_midi(const std::filesystem::path& path) {

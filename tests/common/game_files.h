@@ -40,6 +40,8 @@ private:
 
 // samples of silence as a 16-bit mono PCM WAV file at 22050 Hz.
 void write_silent_wav(const std::filesystem::path& path, std::uint32_t samples);
+// The samples as a 16-bit mono PCM WAV file at 22050 Hz.
+std::string wav_file(const std::vector<std::int16_t>& samples);
 // A valid MIDI file whose one track holds only its end: music of zero length.
 void write_empty_midi(const std::filesystem::path& path);
 
