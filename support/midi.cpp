@@ -97,7 +97,11 @@ Midi_tracks read_track(std::string_view events, bool whole) {
             status = running;
             --r.at;  // a data byte
         }
-        if (status == 0xff) {  // a meta event, after which FluidSynth loses the running status
+        // After a meta event FluidSynth keeps 0xff as its running status, and
+        // after a system exclusive message 0xf0, so a data byte that follows
+        // starts another message of the kind. The reader ends the running
+        // status there instead, out of its own caution, and refuses the byte.
+        if (status == 0xff) {  // a meta event
             running = 0;
             const std::uint32_t type = r.byte();
             const std::uint32_t length = r.quantity();
@@ -111,7 +115,7 @@ Midi_tracks read_track(std::string_view events, bool whole) {
                 return Midi_tracks::unreadable;
             r.take(length);
             if (type == 0x01 || type == 0x05 || type == 0x51) time.keep();  // text, lyric, tempo
-        } else if (status == 0xf0) {  // system exclusive, which ends the running status
+        } else if (status == 0xf0) {  // a system exclusive message
             const std::uint32_t length = r.quantity();
             r.take(length);
             running = 0;
@@ -140,9 +144,9 @@ Midi_tracks read_midi_tracks(std::string_view file) {
     const std::uint32_t tracks = r.big(2);
     const std::uint32_t division = r.big(2);
     if (r.cut || format > 2 || tracks >= 128 || division & 0x8000) return Midi_tracks::unreadable;
-    // The tracks follow one another; what follows them is never read. FluidSynth
-    // gives up without a word on a track whose header is cut short, and keeps
-    // the tracks before it.
+    // The tracks follow one another; what follows them is never read. A track
+    // whose header is cut short is a fault like any other: FluidSynth gives up
+    // on the whole file and plays none of it, the tracks before included.
     Midi_tracks found = Midi_tracks::timeless;
     for (std::uint32_t i = 0; i < tracks; ++i) {
         if (r.take(4) != "MTrk") return Midi_tracks::unreadable;

@@ -1,5 +1,5 @@
 // What FluidSynth, which plays the mixer's MIDI music, makes of a standard MIDI
-// file: whether, looped, it would play on or restart for ever.
+// file: whether, looped, it surely plays on, or may restart for ever.
 #pragma once
 
 #include <string_view>
@@ -13,7 +13,9 @@ enum class Midi_tracks {
     timeless,    // read whole, they end as soon as they start
     unreadable,  // cut short (inside a chunk's header too), malformed, or in a form
                  // FluidSynth doesn't read: a header of another length, SMPTE time,
-                 // 128 tracks or more, other chunks before the tracks, an escape event
+                 // 128 tracks or more, other chunks before the tracks, an escape event;
+                 // and, out of caution, a few forms it reads, such as running status
+                 // after a meta event or a system exclusive message
 };
 
 // Reads the tracks of a MIDI file, never past its bytes, whatever they claim.

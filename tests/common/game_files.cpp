@@ -85,6 +85,17 @@ std::string midi_tune(int beats) {
     return midi_file({track});
 }
 
+std::string midi_tune_after_meta() {
+    std::string track("\0\xc0\x73"          // program change
+                      "\0\x90\x48\x7f"      // note on
+                      "\0\xff\x01\x01\x41"  // a text
+                      "\x0b\x3c\0"          // a meta event of type 0x3c to FluidSynth
+                      "\x01\x80\x48\0",     // note off, an eighth of a beat after the note on
+                      19);
+    track += midi_quantity(96 - 12) + std::string("\xff\x2f\0", 3);
+    return midi_file({track});
+}
+
 std::string midi_wrapped_time(std::uint32_t last) {
     std::string events;
     for (int i = 0; i < 16; ++i) events += midi_quantity(0x0fffffff) + std::string("\xff\x03\x01\x41", 4);

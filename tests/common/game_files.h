@@ -52,6 +52,10 @@ std::string midi_file(const std::vector<std::string>& tracks, int count = -1);
 // A tune of `beats` half-second beats, at the default tempo of 120 a minute, on
 // woodblock: a short hit on the first beat, then rests.
 std::string midi_tune(int beats);
+// midi_tune(1) with a text after the hit, and a data byte after the text:
+// FluidSynth keeps the text's status as its running status, reads a meta event
+// there and plays the tune; the reader, to be safe, refuses the file.
+std::string midi_tune_after_meta();
 // A track's events: time on events FluidSynth drops that adds up to 2^32 ticks
 // (sixteen track names, each 0x0fffffff ticks on), then a note last ticks on,
 // then the end: FluidSynth's 32-bit count of the time wraps to last - 16.
