@@ -145,11 +145,12 @@ using namespace std::string_literals;
 // A track's end at once, as the events of a track.
 const std::string _end = "\0\xff\x2f\0"s;
 
-// Whether each file, looped as the mixer loops music, stops when asked.
-std::vector<bool> stops_when_asked(const std::vector<std::string>& files) {
-    std::vector<bool> stops(files.size(), true);
-    for (const test::Never_stops& n : test::files_that_never_stop(files)) stops[n.file] = false;
-    return stops;
+// Whether each file, looped as the mixer loops music, returns from each block
+// rendered.
+std::vector<bool> returns_from_each_block(const std::vector<std::string>& files) {
+    std::vector<bool> returns(files.size(), true);
+    for (const test::Never_returns& n : test::files_that_never_return(files)) returns[n.file] = false;
+    return returns;
 }
 
 std::string hex(const std::string& bytes) {
@@ -163,8 +164,9 @@ std::string hex(const std::string& bytes) {
 // delta-time counts once an event FluidSynth keeps takes it, and nothing is read
 // past the bytes, whatever the file claims. A file FluidSynth can't read whole,
 // which the mixer would restart for ever if looped, is told apart. Each file is
-// looped as the mixer loops music: what the reader calls timed stops when asked,
-// and the rest never would, unless FluidSynth would loop it after all.
+// looped as the mixer loops music: each block rendered of what the reader calls
+// timed returns, and FluidSynth restarts the rest for ever inside a block,
+// unless it reads them after all.
 TEST(Midi, TracksHoldTimeWhenAnEventFluidSynthKeepsComesAfterADeltaTime) {
     using Tracks = kesp::Midi_tracks;
     constexpr Tracks timed = Tracks::timed, timeless = Tracks::timeless, unreadable = Tracks::unreadable;
@@ -254,14 +256,15 @@ TEST(Midi, TracksHoldTimeWhenAnEventFluidSynthKeepsComesAfterADeltaTime) {
     };
     std::vector<std::string> files;
     for (const Case& c : cases) files.push_back(c.file);
-    const std::vector<bool> stops = stops_when_asked(files);
+    const std::vector<bool> returns = returns_from_each_block(files);
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         // Copied to a block of its own size, so that a read past it is caught.
         const std::unique_ptr<char[]> bytes(new char[c.file.size()]);
         std::copy(c.file.begin(), c.file.end(), bytes.get());
         EXPECT_EQ(kesp::read_midi_tracks(std::string_view(bytes.get(), c.file.size())), c.tracks) << c.what;
-        EXPECT_EQ(stops[i], c.tracks == timed || c.loops_anyway) << c.what << (stops[i] ? ": stops" : ": never stops");
+        EXPECT_EQ(returns[i], c.tracks == timed || c.loops_anyway)
+            << c.what << (returns[i] ? ": returns" : ": never returns");
     }
 }
 
@@ -298,11 +301,11 @@ std::string wrapped_track(std::mt19937& random) {
     return track + _end;
 }
 
-// Every file the reader lets loop, looped as the mixer loops music, stops when
-// asked: files spoiled at random a byte at a time, cut at every byte of each
-// track's chunk header, and whose delta-times wrap FluidSynth's count. Enough of
-// them loop that the check is no formality.
-TEST(Midi, EveryFileTheReaderLetsLoopStopsWhenAsked) {
+// Every file the reader lets loop, looped as the mixer loops music, returns from
+// each block rendered: files spoiled at random a byte at a time, cut at every
+// byte of each track's chunk header, and whose delta-times wrap FluidSynth's
+// count. Enough of them loop that the check is no formality.
+TEST(Midi, EveryFileTheReaderLetsLoopReturnsFromEachBlock) {
     const std::vector<std::string> sources = {
         test::midi_tune(2),
         test::midi_file({"\0\xff\x03\x02\x41\x42\0\xff\x51\x03\x07\xa1\x20\0\xc0\x05\0\xf0\x02\x7e\xf7"s
@@ -346,8 +349,8 @@ TEST(Midi, EveryFileTheReaderLetsLoopStopsWhenAsked) {
             if (kesp::read_midi_tracks(file) == kesp::Midi_tracks::timed) looped.push_back(file);
         std::printf("%zu of %zu files %s loop\n", looped.size() - before, kind.files.size(), kind.what);
     }
-    for (const test::Never_stops& n : test::files_that_never_stop(looped))
-        ADD_FAILURE() << "never stops (" << n.why << "): " << hex(looped[n.file]);
+    for (const test::Never_returns& n : test::files_that_never_return(looped))
+        ADD_FAILURE() << "never returns (" << n.why << "): " << hex(looped[n.file]);
     EXPECT_GT(looped.size(), (spoiled.files.size() + wrapped.files.size()) / 10);
 }
 

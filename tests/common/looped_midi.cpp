@@ -16,7 +16,7 @@
 
 namespace test {
 
-bool loop_then_stop(std::string_view file) {
+void play_looped(std::string_view file) {
     for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG})
         fluid_set_log_function(level, nullptr, nullptr);
     // As the mixer sets it up for each music: a synthesizer of its own at the
@@ -32,32 +32,29 @@ bool loop_then_stop(std::string_view file) {
     auto render = [&] { fluid_synth_write_s16(synth, 2048, samples, 0, 2, samples, 1, 2); };
     for (int block = 0; block < 11; ++block) render();
     fluid_player_stop(player);
-    render();
-    const bool stopped = fluid_player_get_status(player) == FLUID_PLAYER_DONE;
     delete_fluid_player(player);
     delete_fluid_synth(synth);
     delete_fluid_settings(settings);
-    return stopped;
 }
 
 namespace {
 
-constexpr int _didnt_stop = 10;  // a child's status for a file that didn't stop
+constexpr int _child_failed = 11;  // and up: a child's status when it failed, not a file
 
-// A child that plays files[from] onwards, writing the index of each one that
-// stops to out. The first that spends a second of processor time ends it.
+// A child that plays files[from] onwards, writing the index of each one whose
+// play returned to out. The first that spends a second of processor time ends it.
 [[noreturn]] void play_from(const std::vector<std::string>& files, std::size_t from, std::size_t to, int out) {
     sigevent event{};
     event.sigev_notify = SIGEV_SIGNAL;
     event.sigev_signo = SIGKILL;
     timer_t timer{};
-    if (timer_create(CLOCK_PROCESS_CPUTIME_ID, &event, &timer) != 0) _exit(11);
+    if (timer_create(CLOCK_PROCESS_CPUTIME_ID, &event, &timer) != 0) _exit(_child_failed);
     for (std::size_t i = from; i < to; ++i) {
         const itimerspec limit{{0, 0}, {1, 0}};  // each file's second starts afresh
-        if (timer_settime(timer, 0, &limit, nullptr) != 0) _exit(12);
-        if (!loop_then_stop(files[i])) _exit(_didnt_stop);
+        if (timer_settime(timer, 0, &limit, nullptr) != 0) _exit(_child_failed + 1);
+        play_looped(files[i]);
         const auto index = static_cast<std::uint32_t>(i);
-        if (write(out, &index, sizeof index) != sizeof index) _exit(13);
+        if (write(out, &index, sizeof index) != sizeof index) _exit(_child_failed + 2);
     }
     _exit(0);
 }
@@ -85,35 +82,33 @@ struct Share {
     }
 
     // After the child's pipe closed or it was silent too long.
-    void finish(const std::vector<std::string>& files, std::vector<Never_stops>& never_stop, bool silent) {
+    void finish(const std::vector<std::string>& files, std::vector<Never_returns>& never_return, bool silent) {
         if (silent) kill(child, SIGKILL);
         close(in);
         in = -1;
         int status = 0;
         waitpid(child, &status, 0);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && next == to) return;
-        if (WIFEXITED(status) && WEXITSTATUS(status) > _didnt_stop)
+        if (WIFEXITED(status) && WEXITSTATUS(status) >= _child_failed)
             throw std::runtime_error("the child playing the files failed");
         const bool spun = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-        const bool played_on = WIFEXITED(status) && WEXITSTATUS(status) == _didnt_stop;
-        never_stop.push_back({next, silent      ? "a minute without stopping"
-                                    : spun      ? "a second of processor time without stopping"
-                                    : played_on ? "it played on when asked to stop"
-                                                : "the player crashed"});
+        never_return.push_back({next, silent ? "a minute without returning"
+                                      : spun ? "a second of processor time without returning"
+                                             : "the player crashed"});
         if (++next < to) start(files);
     }
 };
 
 }  // namespace
 
-std::vector<Never_stops> files_that_never_stop(const std::vector<std::string>& files) {
+std::vector<Never_returns> files_that_never_return(const std::vector<std::string>& files) {
     const std::size_t children = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
     const std::size_t size = (files.size() + children - 1) / children;
     std::vector<Share> shares;
     for (std::size_t from = 0; from < files.size(); from += size)
         shares.push_back({from, std::min(files.size(), from + size), -1, -1, {}});
     for (Share& s : shares) s.start(files);
-    std::vector<Never_stops> never_stop;
+    std::vector<Never_returns> never_return;
     for (;;) {
         std::vector<pollfd> fds;
         std::vector<Share*> open;
@@ -132,14 +127,14 @@ std::vector<Never_stops> files_that_never_stop(const std::vector<std::string>& f
                 s.next = index + 1;
                 s.heard = now;
             } else if (fds[i].revents) {
-                s.finish(files, never_stop, false);
+                s.finish(files, never_return, false);
             } else if (now - s.heard > std::chrono::minutes(1)) {
-                s.finish(files, never_stop, true);
+                s.finish(files, never_return, true);
             }
         }
     }
-    std::sort(never_stop.begin(), never_stop.end(), [](auto& a, auto& b) { return a.file < b.file; });
-    return never_stop;
+    std::sort(never_return.begin(), never_return.end(), [](auto& a, auto& b) { return a.file < b.file; });
+    return never_return;
 }
 
 }  // namespace test
