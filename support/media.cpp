@@ -234,14 +234,17 @@ Mix_MusicType music_type(const std::filesystem::path& path) {
 // inside the audio callback, which holds the audio lock, so the game would
 // freeze at its next sound; played once, they end. FluidSynth tells no length
 // for any MIDI file, so a MIDI file's time is read from its own tracks; other
-// music of unknown length is taken to last.
+// music of unknown length is taken to last. The warning tells what is heard:
+// FluidSynth plays nothing of a file it gives up on, as it does on every file
+// cut short, while some that the reader refuses only out of caution play once.
 bool loopable(Mix_Music* music, std::string_view file, const std::filesystem::path& path) {
     const Midi_tracks tracks = Mix_GetMusicType(music) != MUS_MID ? Midi_tracks::timed : read_midi_tracks(file);
-    const char* why = tracks == Midi_tracks::unreadable ? "a MIDI file cut short or malformed"
-                      : tracks == Midi_tracks::timeless || Mix_MusicDuration(music) == 0 ? "music that lasts no time"
-                                                                                       : nullptr;
-    if (why)
-        SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": can't loop %s; it plays once", path.string().c_str(), why);
+    const char* why = nullptr;
+    if (tracks == Midi_tracks::unreadable)
+        why = "a MIDI file cut short or malformed; it plays at most once, and nothing if cut short";
+    else if (tracks == Midi_tracks::timeless || Mix_MusicDuration(music) == 0)
+        why = "music that lasts no time; it plays at most once";
+    if (why) SDL_LogWarn(SDL_LOG_CATEGORY_APPLICATION, "\"%s\": can't loop %s", path.string().c_str(), why);
     return !why;
 }
 

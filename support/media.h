@@ -76,8 +76,9 @@ private:
 
 // predecode non-zero (NaN counts) decodes the whole file now; otherwise it is
 // streamed, and loops unless it lasts no time at all or is a MIDI file that
-// can't be read whole (it then plays once, after a warning). The file is read
-// like every other (kesp::read_file): a pipe or a device is refused at once.
+// FluidSynth may not read whole (those play at most once, after a warning). The
+// file is read like every other (kesp::read_file): a pipe or a device is refused
+// at once.
 // Null after logging the file and the reason. Without audio open, a silent
 // audio that plays nothing; no file is read or logged.
 std::unique_ptr<Audio> load_audio(const std::filesystem::path& path, float predecode);

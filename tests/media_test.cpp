@@ -638,10 +638,10 @@ TEST(Audio, LoadFailureIsNullAndNullPlaysNothing) {
 }
 
 // Music loops with the mixer's own loop unless it lasts no time at all or is a
-// MIDI file that FluidSynth can't read whole, which the mixer would restart for
-// ever inside the audio callback: those play once, after a warning naming them.
-// MIDI files, whose length FluidSynth doesn't tell, loop when their tracks hold
-// any time.
+// MIDI file that FluidSynth may not read whole, which the mixer would restart
+// for ever inside the audio callback: those play at most once, after a warning
+// naming them that tells what is heard. MIDI files, whose length FluidSynth
+// doesn't tell, loop when their tracks hold any time.
 void child_loops_music_unless_it_lasts_no_time() {
     alarm(60);  // a hang ends the child instead of the test run
     test::Temp_dir t;
@@ -655,22 +655,27 @@ void child_loops_music_unless_it_lasts_no_time() {
     const std::string events = test::midi_tune(1).substr(14 + 8);
     test::write_file(t / "header.mid", test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6));
     test::write_file(t / "wrap.mid", test::midi_file({test::midi_wrapped_time(16)}));
+    test::write_file(t / "meta.mid", test::midi_tune_after_meta());
     open_window(64, 64);
     kesp::Media_lock media("Quorla test");
     if (!media || !kesp::mixer) std::exit(2);
     // Whole callbacks run with the music playing: each one ends in the post-mix hook.
     static std::atomic<int> mixed{0};
     Mix_SetPostMix([](void*, Uint8*, int) { ++mixed; }, nullptr);
-    struct Case { const char* file; const char* why; };  // why it can't loop; null: it loops
+    const char* timeless = "can't loop music that lasts no time; it plays at most once";
+    const char* unreadable =
+        "can't loop a MIDI file cut short or malformed; it plays at most once, and nothing if cut short";
+    struct Case { const char* file; const char* why; };  // the warning after its name; null: it loops
     const Case cases[] = {
         {"song.wav", nullptr},
         {"tune.mid", nullptr},
         {"tick.mid", nullptr},
         {"rest.mid", nullptr},
-        {"empty.mid", "music that lasts no time"},
-        {"cut.mid", "a MIDI file cut short or malformed"},
-        {"header.mid", "a MIDI file cut short or malformed"},
-        {"wrap.mid", "music that lasts no time"},
+        {"empty.mid", timeless},
+        {"wrap.mid", timeless},
+        {"cut.mid", unreadable},
+        {"header.mid", unreadable},
+        {"meta.mid", unreadable},
     };
     for (const Case& c : cases) {
         test::Log_record log;
@@ -680,8 +685,7 @@ void child_loops_music_unless_it_lasts_no_time() {
             std::fprintf(stderr, "%s: loops() is %d\n", c.file, music->loops());
             std::exit(4);
         }
-        const std::string warning =
-            "\"" + (t / c.file).string() + "\": can't loop " + (c.why ? c.why : "") + "; it plays once";
+        const std::string warning = "\"" + (t / c.file).string() + "\": " + (c.why ? c.why : "");
         const std::vector<std::string> want = c.why ? std::vector<std::string>{warning} : std::vector<std::string>{};
         if (log.problems() != want || log.errors(warning) != 0) {
             std::fprintf(stderr, "%s: %s\n", c.file, log.problems().empty() ? "no warning" : log.problems()[0].c_str());
