@@ -429,6 +429,7 @@ const Format formats[] = {
     {"TIFF", "picture.tif", tif, IMG_INIT_TIF, Expect::picture},
     {"WEBP", "picture.webp", webp, IMG_INIT_WEBP, Expect::picture},
     {"TGA", "picture.tga", tga, 0, Expect::picture},
+    {"TGA named in capitals", "PICTURE.TGA", tga, 0, Expect::picture},
     {"BMP", "picture.bmp", bmp, 0, Expect::picture},
     {"GIF", "picture.gif", gif, 0, Expect::picture},
     {"PPM", "picture.ppm", ppm, 0, Expect::picture},
