@@ -651,9 +651,7 @@ void child_loops_music_unless_it_lasts_no_time() {
     test::write_file(t / "rest.mid", test::midi_file({"\x60\xff\x2f\0"s}));
     test::write_file(t / "tune.mid", test::midi_tune(1));
     test::write_file(t / "cut.mid", test::midi_file({"\x05\x90\x3c"s}));
-    // A tune's track twice over, cut inside the second one's length.
-    const std::string events = test::midi_tune(1).substr(14 + 8);
-    test::write_file(t / "header.mid", test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6));
+    test::write_file(t / "header.mid", test::midi_tune_cut_in_a_track_header());
     test::write_file(t / "wrap.mid", test::midi_file({test::midi_wrapped_time(16)}));
     test::write_file(t / "meta.mid", test::midi_tune_after_meta());
     open_window(64, 64);

@@ -743,10 +743,9 @@ TEST_F(Program_music, AMapPlaysAndEndsWhateverItsMusic) {
     test::write_empty_midi(empty_midi);
     test::write_file(map.parent_path() / "tune.mid", test::midi_tune(1));
     test::write_file(map.parent_path() / "cut.mid", test::midi_tune(1).substr(0, 30));
-    // A tune with a second track, cut inside that track's length, as a download cut short.
-    const std::string events = test::midi_tune(1).substr(14 + 8);
+    // As a download cut short.
     const fs::path header_cut = map.parent_path() / "header.mid";
-    test::write_file(header_cut, test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6));
+    test::write_file(header_cut, test::midi_tune_cut_in_a_track_header());
     const fs::path wrap = map.parent_path() / "wrap.mid";
     test::write_file(wrap, test::midi_file({test::midi_wrapped_time(16)}));
     const std::string timeless = "\": can't loop music that lasts no time; it plays at most once\n";
@@ -884,12 +883,10 @@ TEST_F(Program_heard, AMidiTuneIsHeardAgainAfterItsOwnLength) {
 // plays nothing, is as silent as a map without music, the tracks before the
 // cut included.
 TEST_F(Program_heard, AMidiFileThatWontLoopIsHeardAtMostOnce) {
-    const std::string events = test::midi_tune(1).substr(14 + 8);
     struct Case { const char* what; std::string file; bool heard; };
     const Case cases[] = {
         {"running status after a meta event", test::midi_tune_after_meta(), true},
-        {"a tune cut inside its second track's length",
-         test::midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6), false},
+        {"a tune cut inside its second track's length", test::midi_tune_cut_in_a_track_header(), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

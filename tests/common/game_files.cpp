@@ -96,6 +96,11 @@ std::string midi_tune_after_meta() {
     return midi_file({track});
 }
 
+std::string midi_tune_cut_in_a_track_header() {
+    const std::string events = midi_tune(1).substr(14 + 8);  // its one track's events
+    return midi_file({events, events}).substr(0, 14 + 8 + events.size() + 6);
+}
+
 std::string midi_wrapped_time(std::uint32_t last) {
     std::string events;
     for (int i = 0; i < 16; ++i) events += midi_quantity(0x0fffffff) + std::string("\xff\x03\x01\x41", 4);

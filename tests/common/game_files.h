@@ -56,6 +56,9 @@ std::string midi_tune(int beats);
 // FluidSynth keeps the text's status as its running status, reads a meta event
 // there and plays the tune; the reader, to be safe, refuses the file.
 std::string midi_tune_after_meta();
+// midi_tune(1) twice, as two tracks, cut after two bytes of the second track's
+// length: FluidSynth gives up on it and plays none of it, the first track too.
+std::string midi_tune_cut_in_a_track_header();
 // A track's events: time on events FluidSynth drops that adds up to 2^32 ticks
 // (sixteen track names, each 0x0fffffff ticks on), then a note last ticks on,
 // then the end: FluidSynth's 32-bit count of the time wraps to last - 16.

@@ -39,7 +39,7 @@ void play_looped(std::string_view file) {
 
 namespace {
 
-constexpr int _child_failed = 11;  // and up: a child's status when it failed, not a file
+constexpr int _child_failed = 11;  // a child's status when it failed, not a file
 
 // A child that plays files[from] onwards, writing the index of each one whose
 // play returned to out. The first that spends a second of processor time ends it.
@@ -51,10 +51,10 @@ constexpr int _child_failed = 11;  // and up: a child's status when it failed, n
     if (timer_create(CLOCK_PROCESS_CPUTIME_ID, &event, &timer) != 0) _exit(_child_failed);
     for (std::size_t i = from; i < to; ++i) {
         const itimerspec limit{{0, 0}, {1, 0}};  // each file's second starts afresh
-        if (timer_settime(timer, 0, &limit, nullptr) != 0) _exit(_child_failed + 1);
+        if (timer_settime(timer, 0, &limit, nullptr) != 0) _exit(_child_failed);
         play_looped(files[i]);
         const auto index = static_cast<std::uint32_t>(i);
-        if (write(out, &index, sizeof index) != sizeof index) _exit(_child_failed + 2);
+        if (write(out, &index, sizeof index) != sizeof index) _exit(_child_failed);
     }
     _exit(0);
 }
@@ -89,7 +89,7 @@ struct Share {
         int status = 0;
         waitpid(child, &status, 0);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && next == to) return;
-        if (WIFEXITED(status) && WEXITSTATUS(status) >= _child_failed)
+        if (WIFEXITED(status) && WEXITSTATUS(status) == _child_failed)
             throw std::runtime_error("the child playing the files failed");
         const bool spun = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
         never_return.push_back({next, silent ? "a minute without returning"
